@@ -1,0 +1,103 @@
+/* The count checks guard the bar buffers and stay on in every build. */
+#undef NDEBUG
+#include <cassert>
+#include <cinttypes>
+#include <cmath>
+#include <cstring>
+
+#include "memglow.h"
+
+enum { COLOURLEN = 7 };
+
+/*
+ * A percentage's share of the bar, truncated toward zero.  A share that no
+ * 32-bit count can hold, or NaN, comes back as BARLEN + 1 so that the count
+ * check refuses it; a share that truncates to a negative count would wrap to
+ * a large one and is refused the same way.
+ */
+static unsigned marksfor(double percent)
+{
+	const double share = percent / 100 * BARLEN;
+	if (!(share > -1.0 && share < BARLEN + 1.0))
+		return BARLEN + 1;
+	return static_cast<unsigned>(static_cast<int>(share));
+}
+
+barmarks countmarks(double first, double second, int fill)
+{
+	barmarks m;
+	m.numberofmarks = marksfor(first);
+	/* Unsigned arithmetic: an overfull bar wraps past BARLEN. */
+	m.numofmarkstwo = fill ? BARLEN - m.numberofmarks : marksfor(second);
+	m.remainnum = BARLEN - m.numofmarkstwo - m.numberofmarks;
+	return m;
+}
+
+bool marksfit(const barmarks *m)
+{
+	return m->numberofmarks <= BARLEN && m->numofmarkstwo <= BARLEN &&
+	       m->remainnum <= BARLEN;
+}
+
+/* Appends count copies of mark and then the colour sequence. */
+static char *segment(char *p, char mark, unsigned count, const char *colour)
+{
+	memset(p, mark, count);
+	p += count;
+	if (colour == nullptr)
+		return p;
+	memcpy(p, colour, COLOURLEN);
+	return p + COLOURLEN;
+}
+
+void bargraph(char *bar, double first, double second, int fill)
+{
+	const barmarks m = countmarks(first, second, fill);
+	const unsigned numberofmarks = m.numberofmarks;
+	const unsigned numofmarkstwo = m.numofmarkstwo;
+	const unsigned remainnum = m.remainnum;
+
+	/* Passed, the checks leave counts that add up to BARLEN exactly, so the
+	 * bar fills BARSIZE - 1 bytes. */
+	assert(numberofmarks <= BARLEN);
+	assert(numofmarkstwo <= BARLEN);
+	assert(remainnum <= BARLEN);
+	char *p = segment(bar, '#', numberofmarks, "\033[1;31m");
+	p = segment(p, '%', numofmarkstwo, "\033[1;37m");
+	p = segment(p, '.', remainnum, nullptr);
+	*p = '\0';
+}
+
+void buildbars(const memfigures *fig, membars *bars)
+{
+	bargraph(bars->swap, fig->swapfreepercent, 0, 0);
+	bargraph(bars->physical, fig->freepercent, fig->cachepercent, 0);
+	bargraph(bars->total, std::trunc(fig->availpercent), 0, 1);
+}
+
+int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
+		  const membars *bars, uint64_t unitdivisor, bool showtotal)
+{
+	int n = fprintf(out,
+		"Physical  : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
+		"Swap      : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
+		bars->physical, wholepercent(fig->freepercent + fig->cachepercent),
+		suminunits(snap->free, snap->cached, unitdivisor),
+		inunits(snap->total, unitdivisor),
+		bars->swap, wholepercent(fig->swapfreepercent),
+		inunits(snap->swapfree, unitdivisor),
+		inunits(snap->swaptotal, unitdivisor));
+	if (n < 0)
+		return -1;
+	if (!showtotal)
+		return 0;
+	/* The free part counts the cache as available, as the total bar does;
+	 * the used part is what remains of the printed total, so that the
+	 * stated sum holds after truncation. */
+	const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
+	const uint64_t avail = inunits(fig->combinedavail, unitdivisor);
+	n = fprintf(out,
+		"Total     : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
+		bars->total, total, avail, lessof(total, avail));
+	return n < 0 ? -1 : 0;
+}

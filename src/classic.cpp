@@ -1,0 +1,31 @@
+#include <cinttypes>
+
+#include "memglow.h"
+
+int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
+		 uint64_t unitdivisor, bool showtotal)
+{
+	const uint64_t d = unitdivisor;
+	int n = fprintf(out,
+		"             total       used       free     shared    buffers     cached\n"
+		"Mem:  %12" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 "\n"
+		"Swap: %12" PRIu64 " %10" PRIu64 " %10" PRIu64 "\n",
+		inunits(snap->total, d), inunits(lessof(snap->total, snap->free), d),
+		inunits(snap->free, d), inunits(snap->shared, d),
+		inunits(snap->buffers, d), inunits(snap->cached, d),
+		inunits(snap->swaptotal, d),
+		inunits(lessof(snap->swaptotal, snap->swapfree), d),
+		inunits(snap->swapfree, d));
+	if (n < 0)
+		return -1;
+	if (!showtotal)
+		return 0;
+	/* The used part counts the cache as used, as the Mem row does; it is
+	 * what remains of the printed total, so that the stated sum holds after
+	 * truncation. */
+	const uint64_t total = inunits(fig->combinedtotal, d);
+	const uint64_t free = inunits(fig->combinedfree, d);
+	n = fprintf(out, "Total: %11" PRIu64 " = (%8" PRIu64 " (used) + %8" PRIu64 " (free))\n",
+		    total, lessof(total, free), free);
+	return n < 0 ? -1 : 0;
+}

@@ -1,0 +1,110 @@
+/*
+ * The interface between the driver (memglow.cpp), the sampler (sampler.cpp)
+ * and the two report layouts (bargraph.cpp, classic.cpp) with the
+ * arithmetic they share (figures.cpp).  Only the sampler
+ * talks to the statistics library; everything else is a pure function of a
+ * snapshot and the report settings.
+ */
+#ifndef MEMGLOW_H
+#define MEMGLOW_H
+
+#include <cstdint>
+#include <cstdio>
+
+
+enum { BARLEN = 35 };
+/* 35 marks and two 7-character colour sequences, plus the terminator. */
+enum { BARSIZE = 50 };
+
+/* One sample, in bytes.  free excludes the cache; shared and buffers are
+ * always 0. */
+struct memsnapshot {
+	uint64_t total;
+	uint64_t free;
+	uint64_t shared;
+	uint64_t buffers;
+	uint64_t cached;
+	uint64_t swaptotal;
+	uint64_t swapfree;
+};
+
+struct memfigures {
+	uint64_t combinedtotal;
+	uint64_t combinedfree;
+	uint64_t combinedavail;
+	double freepercent;
+	double cachepercent;
+	double swapfreepercent;
+	double availpercent;
+};
+
+struct memsettings {
+	uint64_t unitdivisor;
+	double delay;
+	bool classiclayout;
+	bool showtotal;
+	int linecount;
+	int64_t pauseus;
+};
+
+struct membars {
+	char physical[BARSIZE];
+	char swap[BARSIZE];
+	char total[BARSIZE];
+};
+
+/* cmdline.cpp */
+enum scanresult { SCAN_REPORT, SCAN_VERSION, SCAN_USAGE, SCAN_BADDELAY };
+/* Reads the options into settings and says what the driver is to do.  On
+ * SCAN_BADDELAY, *baddelay points at the offending argument.  It never exits,
+ * and it leaves getopt ready for another scan. */
+scanresult scanoptions(int argc, char **argv, memsettings *settings,
+		       const char **baddelay);
+/* The pause in microseconds, truncated toward zero; saturates at INT64_MAX.
+ * The delay must be finite and not negative. */
+int64_t pauselength(double delay);
+
+/* sampler.cpp */
+/* Fills snap with fresh figures: 0, or -1 with snap untouched.  The first
+ * call sets up the library and drops privileges. */
+int getsnapshot(memsnapshot *snap);
+
+/* figures.cpp */
+/* Fills snap from figures as the library reports them, where free may
+ * already count the cache. */
+void takefigures(memsnapshot *snap, uint64_t total, uint64_t libfree,
+		 uint64_t cache, uint64_t swaptotal, uint64_t swapfree);
+void derivefigures(const memsnapshot *snap, memfigures *fig);
+/* Shared arithmetic of both layouts: amounts in units, truncated.  A
+ * unitdivisor of 0 counts as 1. */
+uint64_t inunits(uint64_t bytes, uint64_t unitdivisor);
+/* (a + b) / unitdivisor without overflow; saturates at UINT64_MAX. */
+uint64_t suminunits(uint64_t a, uint64_t b, uint64_t unitdivisor);
+/* a - b, or 0 where b is the larger. */
+uint64_t lessof(uint64_t a, uint64_t b);
+/* The whole-number part of a percentage, clamped into int; NaN gives 0. */
+int wholepercent(double percent);
+
+/* bargraph.cpp */
+struct barmarks {
+	unsigned numberofmarks;
+	unsigned numofmarkstwo;
+	unsigned remainnum;
+};
+/* The three segment counts of a bar, unchecked: a count above BARLEN means
+ * the percentages cannot be drawn. */
+barmarks countmarks(double first, double second, int fill);
+bool marksfit(const barmarks *marks);
+/* Writes the 49-character bar into bar (BARSIZE bytes); stops the program
+ * through an assertion when the counts do not fit. */
+void bargraph(char *bar, double first, double second, int fill);
+void buildbars(const memfigures *fig, membars *bars);
+/* Both layouts return 0, or -1 when a write to out failed. */
+int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
+		  const membars *bars, uint64_t unitdivisor, bool showtotal);
+
+/* classic.cpp */
+int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
+		 uint64_t unitdivisor, bool showtotal);
+
+#endif

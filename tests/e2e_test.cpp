@@ -1,0 +1,205 @@
+// The built program end to end, with the stand-in statistics library: every
+// byte of stdout and stderr, and the exit status.
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run.h"
+
+namespace {
+
+std::string bar(unsigned hashes, unsigned percents, unsigned dots)
+{
+	return "\033[1;30m[\033[1;32m" + std::string(hashes, '#') + "\033[1;31m" +
+	       std::string(percents, '%') + "\033[1;37m" + std::string(dots, '.') +
+	       "\033[1;30m]\033[1;37m ";
+}
+
+// The stand-in's default machine: 8 GiB with 1 GiB free and 3 GiB cache,
+// 2 GiB of swap, all free.
+const std::string physical =
+	"Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n";
+const std::string swap =
+	"Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n";
+const std::string total =
+	"Total     : " + bar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n";
+const std::string bars = physical + swap;
+const std::string table =
+	"             total       used       free     shared    buffers     cached\n"
+	"Mem:       8388608    7340032    1048576          0          0    3145728\n"
+	"Swap:      2097152          0    2097152\n";
+const std::string tabletotal =
+	"Total:    10485760 = ( 7340032 (used) +  3145728 (free))\n";
+const std::string usage = "usage: memglow [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n";
+const std::string failed = "Error getting memory information.\n";
+
+struct e2ecase {
+	const char *name;
+	std::vector<std::string> args;
+	std::vector<std::string> env;
+	std::string out, err;
+	int status;
+};
+
+void check(const e2ecase &c, const runoptions &base = runoptions())
+{
+	runoptions o = base;
+	o.env = c.env;
+	runresult r = runmemglow(c.args, o);
+	EXPECT_EQ(r.out, c.out) << c.name;
+	EXPECT_EQ(r.err, c.err) << c.name;
+	EXPECT_EQ(r.status, c.status) << c.name;
+}
+
+TEST(EndToEnd, OptionsAndExitStatuses)
+{
+	const e2ecase cases[] = {
+		{"no options", {}, {}, bars, "", 0},
+		{"total line", {"-t"}, {}, bars + total, "", 0},
+		{"total twice", {"-t", "-t"}, {}, bars + total, "", 0},
+		{"bytes", {"-b"}, {"STANDIN_MEM=1000 250 500", "STANDIN_SWAP=0 0"},
+		 "Physical  : " + bar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
+		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n", "", 0},
+		{"k then m", {"-k", "-m"}, {},
+		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
+		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n", "", 0},
+		{"m then k", {"-m", "-k"}, {}, bars, "", 0},
+		{"classic", {"-o"}, {}, table, "", 0},
+		{"classic with total", {"-o", "-t"}, {}, table + tabletotal, "", 0},
+		{"version", {"-V"}, {}, "memglow version 0.9.3\n", "", 0},
+		{"version before a bad option", {"-V", "-x"}, {}, "memglow version 0.9.3\n", "", 0},
+		{"bad option before version", {"-x", "-V"}, {}, usage,
+		 "memglow: invalid option -- 'x'\n", 1},
+		{"missing delay", {"-t", "-s"}, {}, usage,
+		 "memglow: option requires an argument -- 's'\n", 1},
+		{"a word ends the scan", {"word", "-t"}, {}, bars, "", 0},
+		{"two hyphens end the scan", {"--", "-t"}, {}, bars, "", 0},
+		{"delay 0", {"-s", "0"}, {}, bars, "", 0},
+		{"delay -0", {"-s", "-0"}, {}, bars, "", 0},
+		{"delay that is text", {"-s", "soon"}, {}, bars, "", 0},
+		{"negative delay", {"-s", "-1"}, {}, usage, "memglow: invalid delay: -1\n", 1},
+		{"delay nan", {"-ts", "nan"}, {}, usage, "memglow: invalid delay: nan\n", 1},
+		{"delay inf", {"-s", "inf"}, {}, usage, "memglow: invalid delay: inf\n", 1},
+	};
+	for (const auto &c : cases)
+		check(c);
+}
+
+TEST(EndToEnd, UsageNamesTheInvocation)
+{
+	runoptions o;
+	o.argv0 = "/opt/bin/mg";
+	runresult r = runmemglow({"-q"}, o);
+	EXPECT_EQ(r.out, "usage: /opt/bin/mg [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n");
+	EXPECT_EQ(r.err, "/opt/bin/mg: invalid option -- 'q'\n");
+	EXPECT_EQ(r.status, 1);
+}
+
+// Refreshing runs end when a sample fails; the stand-in fails the Nth query.
+TEST(EndToEnd, RefreshAndFailures)
+{
+	const std::string up2 = "\033[2A", up3 = "\033[3A", up4 = "\033[4A";
+	const std::string drop =
+		"Error. Failed to drop privileges: Operation not permitted\n" + failed;
+	const e2ecase cases[] = {
+		{"bar graph", {"-s", "1"}, {"STANDIN_FAIL=mem:4"},
+		 bars + up2 + bars + up2 + bars, failed, 1},
+		{"bar graph with total", {"-t", "-t", "-s", "1"}, {"STANDIN_FAIL=mem:3"},
+		 bars + total + up3 + bars + total, failed, 1},
+		{"classic", {"-o", "-s", "1"}, {"STANDIN_FAIL=swap:3"},
+		 table + up3 + table, failed, 1},
+		{"classic with total", {"-o", "-t", "-s", "1"}, {"STANDIN_FAIL=mem:3"},
+		 table + tabletotal + up4 + table + tabletotal, failed, 1},
+		{"below a microsecond", {"-s", "0.0000001"}, {"STANDIN_FAIL=mem:3"},
+		 bars + up2 + bars, failed, 1},
+		{"memory fails first", {}, {"STANDIN_FAIL=mem:1"}, "", failed, 1},
+		{"swap fails first", {"-o"}, {"STANDIN_FAIL=swap:1"}, "", failed, 1},
+		{"both fail later", {"-s", "2"}, {"STANDIN_FAIL=mem:2,swap:2"}, bars, failed, 1},
+		{"privileges", {}, {"STANDIN_FAIL=drop"}, "", drop, 1},
+		{"privileges, refreshing", {"-o", "-s", "1"}, {"STANDIN_FAIL=drop"}, "", drop, 1},
+	};
+	for (const auto &c : cases)
+		check(c);
+}
+
+// The library is set up once, privileges dropped once, and each report reads
+// both figures afresh; pauses are slept in full, in pieces usleep takes.
+TEST(EndToEnd, LibraryCallsAndPauses)
+{
+	const std::string sample = "[sg_get_mem_stats]\n[sg_get_swap_stats]\n";
+	const std::string setup = "[sg_init(0)]\n[sg_drop_privileges]\n";
+	const e2ecase cases[] = {
+		{"one report", {"-o"}, {"STANDIN_TRACE=1"}, table, setup + sample, 0},
+		{"three samples", {"-o", "-s", "0.25"}, {"STANDIN_TRACE=1", "STANDIN_FAIL=mem:3"},
+		 table + "\033[3A" + table,
+		 setup + sample + "[usleep(250000)]\n" + sample + "[usleep(250000)]\n" + sample + failed, 1},
+		{"no pause below a microsecond", {"-o", "-s", "0.0000009"},
+		 {"STANDIN_TRACE=1", "STANDIN_FAIL=mem:2"}, table, setup + sample + sample + failed, 1},
+		{"a pause too long for one usleep", {"-o", "-s", "5000"},
+		 {"STANDIN_TRACE=1", "STANDIN_FAIL=mem:2"}, table,
+		 setup + sample + "[usleep(4294967295)]\n[usleep(705032705)]\n" + sample + failed, 1},
+	};
+	for (const auto &c : cases)
+		check(c);
+}
+
+TEST(EndToEnd, ARealPause)
+{
+	runoptions o;
+	o.realsleep = true;
+	o.env = {"STANDIN_FAIL=mem:3"};
+	runresult r = runmemglow({"-s", "0.2"}, o);
+	EXPECT_EQ(r.out, bars + "\033[2A" + bars);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_GE(r.seconds, 0.4);
+}
+
+// Figures that cannot be drawn stop the program on a count check, in either
+// layout, before anything is printed.
+TEST(EndToEnd, CountChecksFireOnBrokenFigures)
+{
+	struct {
+		std::vector<std::string> args;
+		std::vector<std::string> env;
+		const char *check;
+	} cases[] = {
+		{{}, {"STANDIN_MEM=0 0 0"}, "numberofmarks <= BARLEN"},
+		{{"-o"}, {"STANDIN_MEM=1000 0 0", "STANDIN_SWAP=1000 2000"}, "numberofmarks <= BARLEN"},
+		{{}, {"STANDIN_MEM=1000 700 700"}, "remainnum <= BARLEN"},
+		{{"-o", "-t"}, {"STANDIN_MEM=1000 0 2000"}, "numofmarkstwo <= BARLEN"},
+	};
+	for (const auto &c : cases) {
+		runoptions o;
+		o.env = c.env;
+		runresult r = runmemglow(c.args, o);
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.signal, SIGABRT);
+		EXPECT_NE(r.err.find(std::string("Assertion `") + c.check + "' failed."),
+			  std::string::npos) << r.err;
+		EXPECT_NE(r.err.find("bargraph"), std::string::npos) << r.err;
+	}
+}
+
+TEST(EndToEnd, WriteErrorsAreReported)
+{
+	const std::string full = "memglow: write error: No space left on device\n";
+	const e2ecase cases[] = {
+		{"report", {}, {}, "", full, 1},
+		{"version", {"-V"}, {}, "", full, 1},
+		{"classic with total", {"-o", "-t"}, {}, "", full, 1},
+		{"refreshing", {"-s", "1"}, {}, "", full, 1},
+	};
+	runoptions o;
+	o.stdoutpath = "/dev/full";
+	o.timeout = 5;
+	for (const auto &c : cases)
+		check(c, o);
+
+	o.stdoutpath.clear();
+	o.closestdout = true;
+	check({"closed", {}, {}, "", "memglow: write error: Bad file descriptor\n", 1}, o);
+}
+
+}  // namespace

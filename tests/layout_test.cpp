@@ -1,0 +1,151 @@
+// The exact bytes of both layouts, and the sums their Total lines state.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "memglow.h"
+
+namespace {
+
+constexpr uint64_t KiB = 1024, MiB = 1048576, GiB = 1ULL << 30;
+
+struct report {
+	memsnapshot snap;
+	memfigures fig;
+	membars bars;
+};
+
+report make(uint64_t total, uint64_t free, uint64_t cached, uint64_t swaptotal,
+	    uint64_t swapfree)
+{
+	report r;
+	r.snap = memsnapshot{total, free, 0, 0, cached, swaptotal, swapfree};
+	derivefigures(&r.snap, &r.fig);
+	buildbars(&r.fig, &r.bars);
+	return r;
+}
+
+std::string capture(const report &r, bool classic, uint64_t unit, bool total)
+{
+	char *buf = nullptr;
+	size_t len = 0;
+	FILE *f = open_memstream(&buf, &len);
+	int rc = classic ? printclassic(f, &r.snap, &r.fig, unit, total)
+			 : printbargraph(f, &r.snap, &r.fig, &r.bars, unit, total);
+	fclose(f);
+	std::string out(buf, len);
+	free(buf);
+	EXPECT_EQ(rc, 0);
+	return out;
+}
+
+std::string bar(unsigned hashes, unsigned percents, unsigned dots)
+{
+	return "\033[1;30m[\033[1;32m" + std::string(hashes, '#') + "\033[1;31m" +
+	       std::string(percents, '%') + "\033[1;37m" + std::string(dots, '.') +
+	       "\033[1;30m]\033[1;37m ";
+}
+
+const report example = make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);
+
+TEST(BarGraphLayout, Lines)
+{
+	struct {
+		const char *name;
+		report r;
+		uint64_t unit;
+		bool total;
+		std::string want;
+	} cases[] = {
+		{"8 GiB in KiB", example, KiB, true,
+		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
+		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n"
+		 "Total     : " + bar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n"},
+		{"8 GiB in MiB", example, MiB, false,
+		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
+		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n"},
+		{"no swap, in bytes", make(1000, 250, 500, 0, 0), 1, true,
+		 "Physical  : " + bar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
+		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
+		 "Total     : " + bar(26, 9, 0) + "\033[0m(1000=750+250)\n"},
+		// Both parts truncate down; the used part takes the odd unit.
+		{"odd bytes in MiB", make(3 * MiB - 1, MiB - 1, MiB - 1, MiB + 1, 1), MiB, true,
+		 "Physical  : " + bar(11, 11, 13) + "66\033[0;31m%\033[0m\t(1/2)\n"
+		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/1)\n"
+		 "Total     : " + bar(17, 18, 0) + "\033[0m(4=1+3)\n"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(capture(c.r, false, c.unit, c.total), c.want) << c.name;
+}
+
+TEST(ClassicLayout, Rows)
+{
+	const std::string header =
+		"             total       used       free     shared    buffers     cached\n";
+	struct {
+		const char *name;
+		report r;
+		uint64_t unit;
+		bool total;
+		std::string want;
+	} cases[] = {
+		{"8 GiB in KiB", example, KiB, true, header +
+		 "Mem:       8388608    7340032    1048576          0          0    3145728\n"
+		 "Swap:      2097152          0    2097152\n"
+		 "Total:    10485760 = ( 7340032 (used) +  3145728 (free))\n"},
+		{"no swap, in MiB", make(8 * GiB, 1 * GiB, 3 * GiB, 0, 0), MiB, false, header +
+		 "Mem:          8192       7168       1024          0          0       3072\n"
+		 "Swap:            0          0          0\n"},
+		// Differences are taken before dividing; the Total row's used part
+		// is what remains of its printed total.
+		{"odd bytes in MiB", make(2 * MiB, 1, MiB - 1, MiB + 1, MiB), MiB, true, header +
+		 "Mem:             2          1          0          0          0          0\n"
+		 "Swap:            1          0          1\n"
+		 "Total:           3 = (       2 (used) +        1 (free))\n"},
+		{"wide figures in bytes", make(12345678901234567, 1, 2, 98765432109876543, 0), 1, true, header +
+		 "Mem:  12345678901234567 12345678901234566          1          0          0          2\n"
+		 "Swap: 98765432109876543 98765432109876543          0\n"
+		 "Total: 111111111011111110 = (111111111011111109 (used) +        1 (free))\n"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(capture(c.r, true, c.unit, c.total), c.want) << c.name;
+}
+
+// Whatever the figures, as long as they are sound, each Total line's first
+// figure is the sum of the other two as printed.
+TEST(TotalLines, StatedSumsHold)
+{
+	std::mt19937_64 rng(20261210);
+	const uint64_t units[] = {1, KiB, MiB};
+	for (int i = 0; i < 20000; i++) {
+		uint64_t limit = i % 2 ? UINT64_MAX >> 2 : 1ULL << 40;
+		uint64_t total = rng() % limit + 1;
+		uint64_t free = rng() % (total + 1);
+		uint64_t cached = rng() % (total - free + 1);
+		uint64_t swaptotal = i % 5 ? rng() % limit : 0;
+		uint64_t swapfree = swaptotal ? rng() % (swaptotal + 1) : 0;
+		report r = make(total, free, cached, swaptotal, swapfree);
+		uint64_t unit = units[i % 3];
+		SCOPED_TRACE(testing::Message() << total << " " << free << " " << cached << " "
+						<< swaptotal << " " << swapfree << " /" << unit);
+
+		std::string bars = capture(r, false, unit, true);
+		uint64_t t, f, u;
+		size_t at = bars.rfind("\033[0m(");
+		ASSERT_EQ(sscanf(bars.c_str() + at, "\033[0m(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &f, &u), 3);
+		ASSERT_EQ(t, f + u);
+		ASSERT_EQ(t, r.fig.combinedtotal / unit);
+
+		std::string table = capture(r, true, unit, true);
+		at = table.rfind("Total:");
+		ASSERT_EQ(sscanf(table.c_str() + at, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))", &t, &u, &f), 3);
+		ASSERT_EQ(t, u + f);
+		ASSERT_EQ(f, r.fig.combinedfree / unit);
+	}
+}
+
+}  // namespace

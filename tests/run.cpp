@@ -1,0 +1,112 @@
+#include "run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+const char *memglowpath()
+{
+	const char *p = getenv("MEMGLOW_BIN");
+	return p != nullptr ? p : MEMGLOW_BIN;
+}
+
+static void drain(int fd, std::string *into, bool *open)
+{
+	char buf[4096];
+	ssize_t n = read(fd, buf, sizeof buf);
+	if (n > 0)
+		into->append(buf, static_cast<size_t>(n));
+	else if (n == 0 || errno != EINTR)
+		*open = false;
+}
+
+runresult runmemglow(const std::vector<std::string> &args, const runoptions &opts)
+{
+	std::vector<std::string> envs;
+	for (char **e = environ; *e != nullptr; e++)
+		if (strncmp(*e, "STANDIN_", 8) != 0 && strncmp(*e, "LD_PRELOAD=", 11) != 0)
+			envs.push_back(*e);
+	std::string preload = "LD_PRELOAD=";
+	if (const char *asan = getenv("MEMGLOW_PRELOAD_FIRST"))
+		preload += std::string(asan) + ":";
+	preload += STANDIN_LIB;
+	envs.push_back(preload);
+	if (!opts.realsleep)
+		envs.push_back("STANDIN_SLEEP=fake");
+	for (const auto &e : opts.env)
+		envs.push_back(e);
+
+	std::vector<char *> argv{const_cast<char *>(opts.argv0.c_str())};
+	for (const auto &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	std::vector<char *> envp;
+	for (auto &e : envs)
+		envp.push_back(const_cast<char *>(e.c_str()));
+	envp.push_back(nullptr);
+
+	int outp[2], errp[2];
+	if (pipe(outp) != 0 || pipe(errp) != 0)
+		abort();
+	posix_spawn_file_actions_t fa;
+	posix_spawn_file_actions_init(&fa);
+	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+	if (opts.closestdout)
+		posix_spawn_file_actions_addclose(&fa, 1);
+	else if (!opts.stdoutpath.empty())
+		posix_spawn_file_actions_addopen(&fa, 1, opts.stdoutpath.c_str(),
+						 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	else
+		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
+	posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
+	posix_spawn_file_actions_addclose(&fa, outp[0]);
+	posix_spawn_file_actions_addclose(&fa, errp[0]);
+	posix_spawn_file_actions_addclose(&fa, outp[1]);
+	posix_spawn_file_actions_addclose(&fa, errp[1]);
+
+	runresult r;
+	auto start = std::chrono::steady_clock::now();
+	pid_t pid;
+	if (posix_spawn(&pid, memglowpath(), &fa, nullptr, argv.data(), envp.data()) != 0)
+		abort();
+	posix_spawn_file_actions_destroy(&fa);
+	close(outp[1]);
+	close(errp[1]);
+
+	bool outopen = true, erropen = true, killed = false;
+	while (outopen || erropen) {
+		pollfd fds[2] = {{outp[0], POLLIN, 0}, {errp[0], POLLIN, 0}};
+		double left = opts.timeout -
+			std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+		if (left <= 0 && !killed) {
+			kill(pid, SIGKILL);
+			killed = true;
+		}
+		if (poll(fds, 2, left > 0 ? static_cast<int>(left * 1000) + 1 : 100) < 0)
+			continue;
+		if (outopen && (fds[0].revents & (POLLIN | POLLHUP)))
+			drain(outp[0], &r.out, &outopen);
+		if (erropen && (fds[1].revents & (POLLIN | POLLHUP)))
+			drain(errp[0], &r.err, &erropen);
+	}
+	close(outp[0]);
+	close(errp[0]);
+	int ws;
+	while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+	}
+	r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	if (WIFEXITED(ws))
+		r.status = WEXITSTATUS(ws);
+	else if (WIFSIGNALED(ws))
+		r.signal = WTERMSIG(ws);
+	return r;
+}

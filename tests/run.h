@@ -1,0 +1,32 @@
+// Runs the built memglow with the stand-in statistics library preloaded and
+// collects everything it wrote.
+#ifndef MEMGLOW_TESTS_RUN_H
+#define MEMGLOW_TESTS_RUN_H
+
+#include <string>
+#include <vector>
+
+struct runresult {
+	std::string out;
+	std::string err;
+	int status = -1;     // exit status, or -1 when killed by a signal
+	int signal = 0;      // the signal that ended it, or 0
+	double seconds = 0;  // wall time
+};
+
+struct runoptions {
+	std::vector<std::string> env;  // NAME=value, added to the environment
+	std::string argv0 = "memglow";
+	std::string stdoutpath;        // write stdout here instead of a pipe
+	bool closestdout = false;
+	bool realsleep = false;        // otherwise pauses are skipped
+	double timeout = 20;           // then the run is killed
+};
+
+runresult runmemglow(const std::vector<std::string> &args,
+		     const runoptions &opts = runoptions());
+
+// The program's path, as built.
+const char *memglowpath();
+
+#endif

@@ -1,0 +1,134 @@
+/*
+ * A stand-in for libstatgrab, preloaded into the program under test.  It
+ * reports the figures and failures that each test sets through the
+ * environment, the way the real library reports them on Linux: there the
+ * free figure is MemFree plus Cached from /proc/meminfo.
+ *
+ *   STANDIN_MEM="total memfree cached"  bytes; default 8 GiB, 1 GiB, 3 GiB
+ *   STANDIN_SWAP="total free"           bytes; default 2 GiB, 2 GiB
+ *   STANDIN_FAIL="drop,mem:N,swap:N"    privilege release fails; the Nth and
+ *                                       later queries of a kind fail
+ *   STANDIN_TRACE=1                     each call is logged to stderr
+ *   STANDIN_SLEEP=fake                  usleep returns at once
+ *
+ * It also stands in for usleep, so that pauses can be traced or skipped.
+ */
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+#include <statgrab.h>
+
+static sg_mem_stats mem;
+static sg_swap_stats swp;
+static unsigned memcalls, swapcalls;
+
+static void trace(const char *what)
+{
+	if (getenv("STANDIN_TRACE") != nullptr)
+		fprintf(stderr, "[%s]\n", what);
+}
+
+/* The call number from which queries of this kind fail, or 0. */
+static unsigned failsfrom(const char *kind)
+{
+	const char *fail = getenv("STANDIN_FAIL");
+	size_t len = strlen(kind);
+
+	for (const char *p = fail; p != nullptr && *p != '\0';) {
+		if (strncmp(p, kind, len) == 0 && p[len] == ':')
+			return static_cast<unsigned>(strtoul(p + len + 1, nullptr, 10));
+		p = strchr(p, ',');
+		if (p != nullptr)
+			p++;
+	}
+	return 0;
+}
+
+static bool fails(const char *kind, unsigned call)
+{
+	unsigned from = failsfrom(kind);
+	return from != 0 && call >= from;
+}
+
+static void figures(const char *name, unsigned long long *v, int n)
+{
+	const char *text = getenv(name);
+	char *end;
+
+	for (int i = 0; text != nullptr && i < n; i++) {
+		v[i] = strtoull(text, &end, 10);
+		text = end;
+	}
+}
+
+extern "C" {
+
+sg_error sg_init(int ignore_init_errors)
+{
+	char line[32];
+	snprintf(line, sizeof line, "sg_init(%d)", ignore_init_errors);
+	trace(line);
+	return SG_ERROR_NONE;
+}
+
+sg_error sg_drop_privileges(void)
+{
+	trace("sg_drop_privileges");
+	const char *fail = getenv("STANDIN_FAIL");
+	if (fail != nullptr && strstr(fail, "drop") != nullptr) {
+		errno = EPERM;
+		return SG_ERROR_SETEUID;
+	}
+	return SG_ERROR_NONE;
+}
+
+sg_mem_stats *sg_get_mem_stats(size_t *entries)
+{
+	unsigned long long v[3] = {8ULL << 30, 1ULL << 30, 3ULL << 30};
+
+	trace(entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
+	if (fails("mem", ++memcalls))
+		return nullptr;
+	figures("STANDIN_MEM", v, 3);
+	mem.total = v[0];
+	mem.free = v[1] + v[2];
+	mem.cache = v[2];
+	mem.used = mem.total - mem.free;
+	mem.systime = time(nullptr);
+	return &mem;
+}
+
+sg_swap_stats *sg_get_swap_stats(size_t *entries)
+{
+	unsigned long long v[2] = {2ULL << 30, 2ULL << 30};
+
+	trace(entries == nullptr ? "sg_get_swap_stats" : "sg_get_swap_stats(entries)");
+	if (fails("swap", ++swapcalls))
+		return nullptr;
+	figures("STANDIN_SWAP", v, 2);
+	swp.total = v[0];
+	swp.free = v[1];
+	swp.used = swp.total - swp.free;
+	swp.systime = time(nullptr);
+	return &swp;
+}
+
+int usleep(useconds_t us)
+{
+	char line[48];
+	snprintf(line, sizeof line, "usleep(%u)", static_cast<unsigned>(us));
+	trace(line);
+	const char *sleep = getenv("STANDIN_SLEEP");
+	if (sleep != nullptr && strcmp(sleep, "fake") == 0)
+		return 0;
+	struct timespec ts;
+	ts.tv_sec = us / 1000000;
+	ts.tv_nsec = static_cast<long>(us % 1000000) * 1000;
+	return nanosleep(&ts, nullptr);
+}
+
+}

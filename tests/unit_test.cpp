@@ -1,0 +1,250 @@
+// The bar builder, the derived figures and the command line, without the
+// statistics library.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "memglow.h"
+
+namespace {
+
+constexpr uint64_t GiB = 1ULL << 30;
+
+std::string bar(double first, double second, int fill)
+{
+	char buf[BARSIZE];
+	bargraph(buf, first, second, fill);
+	return buf;
+}
+
+std::string expectedbar(unsigned hashes, unsigned percents, unsigned dots)
+{
+	return std::string(hashes, '#') + "\033[1;31m" + std::string(percents, '%') +
+	       "\033[1;37m" + std::string(dots, '.');
+}
+
+TEST(BarGraph, MarksFollowThePercentages)
+{
+	struct {
+		double first, second;
+		int fill;
+		unsigned hashes, percents, dots;
+	} cases[] = {
+		{12.5, 37.5, 0, 4, 13, 18},   // 8 GiB, 1 GiB free, 3 GiB cache
+		{100, 0, 0, 35, 0, 0},         // all swap free
+		{0, 0, 0, 0, 0, 35},           // no swap at all
+		{60, 0, 1, 21, 14, 0},         // total bar, 60 % available
+		{25, 50, 0, 8, 17, 10},
+		{99.9, 0, 0, 34, 0, 1},
+		{99, 0, 1, 34, 1, 0},
+		{100, 0, 1, 35, 0, 0},
+		{0, 100, 0, 0, 35, 0},
+		{2.8, 2.8, 0, 0, 0, 35},       // shares below one mark vanish
+		{-0.5, 0, 0, 0, 0, 35},        // truncates to zero marks
+		{102.8, 0, 0, 35, 0, 0},       // 35.98 marks still truncate to 35
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message() << c.first << " " << c.second << " " << c.fill);
+		std::string got = bar(c.first, c.second, c.fill);
+		EXPECT_EQ(got, expectedbar(c.hashes, c.percents, c.dots));
+		EXPECT_EQ(got.size(), 49u);
+	}
+}
+
+TEST(BarGraphDeathTest, CountChecksRefuseFiguresThatDoNotFit)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	struct {
+		double first, second;
+		int fill;
+		const char *check;
+	} cases[] = {
+		{NAN, 0, 0, "numberofmarks <= BARLEN"},
+		{INFINITY, 0, 0, "numberofmarks <= BARLEN"},
+		{-INFINITY, 0, 0, "numberofmarks <= BARLEN"},
+		{-3, 0, 0, "numberofmarks <= BARLEN"},   // -1.05 marks
+		{103, 0, 1, "numberofmarks <= BARLEN"},  // 36.05 marks
+		{1e300, 0, 0, "numberofmarks <= BARLEN"},
+		{0, NAN, 0, "numofmarkstwo <= BARLEN"},
+		{0, -50, 0, "numofmarkstwo <= BARLEN"},
+		{0, 200, 0, "numofmarkstwo <= BARLEN"},
+		{60, 60, 0, "remainnum <= BARLEN"},      // 21 + 21 marks
+		{50.28, 52.5, 0, nullptr},               // 17 + 18 marks fit
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message() << c.first << " " << c.second);
+		barmarks m = countmarks(c.first, c.second, c.fill);
+		EXPECT_EQ(marksfit(&m), c.check == nullptr);
+		if (c.check != nullptr) {
+			EXPECT_DEATH(bar(c.first, c.second, c.fill),
+				     std::string("bargraph.*Assertion `") + c.check + "' failed");
+		}
+	}
+}
+
+TEST(Figures, CacheIsTakenOutOfTheLibrarysFreeFigure)
+{
+	struct {
+		uint64_t libfree, cache, free;
+	} cases[] = {
+		{4 * GiB, 3 * GiB, 1 * GiB},  // free counts the cache, as on Linux
+		{3 * GiB, 3 * GiB, 0},
+		{1 * GiB, 3 * GiB, 1 * GiB},  // it cannot: take it as it comes
+		{UINT64_MAX, UINT64_MAX - 1, 1},
+	};
+	for (const auto &c : cases) {
+		memsnapshot s;
+		memset(&s, 0xff, sizeof s);
+		takefigures(&s, 8 * GiB, c.libfree, c.cache, 2 * GiB, GiB);
+		EXPECT_EQ(s.free, c.free);
+		EXPECT_EQ(s.cached, c.cache);
+		EXPECT_EQ(s.total, 8 * GiB);
+		EXPECT_EQ(s.shared, 0u);
+		EXPECT_EQ(s.buffers, 0u);
+		EXPECT_EQ(s.swaptotal, 2 * GiB);
+		EXPECT_EQ(s.swapfree, GiB);
+	}
+}
+
+TEST(Figures, DerivedSumsAndPercentages)
+{
+	memsnapshot s{8 * GiB, 1 * GiB, 0, 0, 3 * GiB, 2 * GiB, 2 * GiB};
+	memfigures f;
+	derivefigures(&s, &f);
+	EXPECT_EQ(f.combinedtotal, 10 * GiB);
+	EXPECT_EQ(f.combinedfree, 3 * GiB);
+	EXPECT_EQ(f.combinedavail, 6 * GiB);
+	EXPECT_DOUBLE_EQ(f.freepercent, 12.5);
+	EXPECT_DOUBLE_EQ(f.cachepercent, 37.5);
+	EXPECT_DOUBLE_EQ(f.swapfreepercent, 100);
+	EXPECT_DOUBLE_EQ(f.availpercent, 60);
+
+	s.swaptotal = s.swapfree = 0;
+	derivefigures(&s, &f);
+	EXPECT_EQ(f.swapfreepercent, 0.0);
+	EXPECT_FALSE(std::signbit(f.swapfreepercent));
+
+	s.total = 0;  // refused by the bar builder, not here
+	derivefigures(&s, &f);
+	EXPECT_FALSE(std::isfinite(f.freepercent));
+}
+
+TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
+{
+	struct {
+		uint64_t a, b, unit, sum;
+	} cases[] = {
+		{1023, 1, 1024, 1},
+		{1023, 0, 1024, 0},
+		{1536, 1535, 1024, 2},  // remainders carry one unit
+		{UINT64_MAX, 0, 1, UINT64_MAX},
+		{UINT64_MAX, 1, 1, UINT64_MAX},  // saturates
+		{UINT64_MAX, UINT64_MAX, 1024, (UINT64_MAX / 1024) * 2 + 1},
+		{UINT64_MAX, UINT64_MAX, UINT64_MAX, 2},
+		{5, 5, 0, 10},  // no divisor counts as 1
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message() << c.a << " + " << c.b << " / " << c.unit);
+		EXPECT_EQ(suminunits(c.a, c.b, c.unit), c.sum);
+		EXPECT_EQ(suminunits(c.b, c.a, c.unit), c.sum);
+	}
+	EXPECT_EQ(lessof(5, 7), 0u);
+	EXPECT_EQ(lessof(7, 5), 2u);
+
+	struct {
+		double p;
+		int whole;
+	} percents[] = {{99.99, 99}, {-0.5, 0}, {-1.5, -1}, {NAN, 0},
+			{1e300, INT32_MAX}, {-INFINITY, INT32_MIN}};
+	for (const auto &c : percents)
+		EXPECT_EQ(wholepercent(c.p), c.whole) << c.p;
+}
+
+TEST(CommandLine, PauseLength)
+{
+	struct {
+		double delay;
+		int64_t us;
+	} cases[] = {
+		{0, 0},
+		{0.0000001, 0},          // below a microsecond
+		{0.5, 500000},
+		{1, 1000000},
+		{4294.967296, 4294967296},  // past a 32-bit count
+		{9e12, 9000000000000000000},
+		{9.3e12, INT64_MAX},     // saturates
+		{1e300, INT64_MAX},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(pauselength(c.delay), c.us) << c.delay;
+}
+
+struct scancase {
+	std::vector<const char *> args;
+	scanresult result;
+	uint64_t unitdivisor;
+	bool classic, total;
+	int linecount;
+	double delay;
+};
+
+TEST(CommandLine, OptionsAndTheirResults)
+{
+	const scancase cases[] = {
+		{{}, SCAN_REPORT, 1024, false, false, 2, 0},
+		{{"-b"}, SCAN_REPORT, 1, false, false, 2, 0},
+		{{"-k", "-m"}, SCAN_REPORT, 1048576, false, false, 2, 0},
+		{{"-m", "-k"}, SCAN_REPORT, 1024, false, false, 2, 0},
+		{{"-mb"}, SCAN_REPORT, 1, false, false, 2, 0},
+		{{"-t", "-t"}, SCAN_REPORT, 1024, false, true, 3, 0},
+		{{"-o"}, SCAN_REPORT, 1024, true, false, 3, 0},
+		{{"-o", "-t"}, SCAN_REPORT, 1024, true, true, 4, 0},
+		{{"-s", "0.5"}, SCAN_REPORT, 1024, false, false, 2, 0.5},
+		{{"-s0.5", "-s", "2"}, SCAN_REPORT, 1024, false, false, 2, 2},
+		{{"-s", "abc"}, SCAN_REPORT, 1024, false, false, 2, 0},
+		{{"-s", "3xyz"}, SCAN_REPORT, 1024, false, false, 2, 3},
+		{{"-s", "-0"}, SCAN_REPORT, 1024, false, false, 2, 0},
+		{{"-s", "-1", "-s", "1"}, SCAN_REPORT, 1024, false, false, 2, 1},
+		{{"word", "-t"}, SCAN_REPORT, 1024, false, false, 2, 0},
+		{{"-m", "--", "-t"}, SCAN_REPORT, 1048576, false, false, 2, 0},
+		{{"-V", "-x"}, SCAN_VERSION, 0, false, false, 0, 0},
+		{{"-x", "-V"}, SCAN_USAGE, 0, false, false, 0, 0},
+		{{"-s"}, SCAN_USAGE, 0, false, false, 0, 0},
+		{{"-s", "-1"}, SCAN_BADDELAY, 0, false, false, 0, 0},
+		{{"-s", "nan"}, SCAN_BADDELAY, 0, false, false, 0, 0},
+		{{"-s", "inf"}, SCAN_BADDELAY, 0, false, false, 0, 0},
+		{{"-s", "1e999"}, SCAN_BADDELAY, 0, false, false, 0, 0},
+		{{"-s", "-1", "-V"}, SCAN_VERSION, 0, false, false, 0, 0},
+	};
+	for (const auto &c : cases) {
+		std::vector<char *> argv{const_cast<char *>("memglow")};
+		std::string shown;
+		for (const char *a : c.args) {
+			argv.push_back(const_cast<char *>(a));
+			shown += std::string(" ") + a;
+		}
+		SCOPED_TRACE(shown);
+		argv.push_back(nullptr);
+		memsettings s;
+		const char *bad = nullptr;
+		scanresult r = scanoptions(static_cast<int>(argv.size() - 1), argv.data(), &s, &bad);
+		ASSERT_EQ(r, c.result);
+		if (r == SCAN_BADDELAY) {
+			EXPECT_STREQ(bad, c.args[1]);
+		}
+		if (r != SCAN_REPORT)
+			continue;
+		EXPECT_EQ(s.unitdivisor, c.unitdivisor);
+		EXPECT_EQ(s.classiclayout, c.classic);
+		EXPECT_EQ(s.showtotal, c.total);
+		EXPECT_EQ(s.linecount, c.linecount);
+		EXPECT_EQ(s.delay, c.delay);
+		EXPECT_EQ(s.pauseus, pauselength(c.delay));
+	}
+}
+
+}  // namespace
