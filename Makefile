@@ -1,6 +1,7 @@
 # A thin front for CMake.  make run ARGS="-t -s 1"; make test.
 BUILD ?= build
 TESTBUILD ?= build-tests
+SANBUILD ?= build-sanitize
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -18,11 +19,17 @@ build:
 run: build
 	@$(BUILD)/memglow $(ARGS)
 
+# Every test twice: a release build with g++, then a build with clang under
+# AddressSanitizer and UBSan, which also runs the fuzz targets for a while.
 test:
 	@scripts/deps test
 	@cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Release -DMEMGLOW_TESTS=ON >/dev/null
 	@cmake --build $(TESTBUILD) -j $(JOBS)
 	@cd $(TESTBUILD) && ctest --output-on-failure -j $(JOBS)
+	@CC=clang CXX=clang++ cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMEMGLOW_TESTS=ON -DMEMGLOW_SANITIZE=ON -DMEMGLOW_FUZZ=ON -DMEMGLOW_FUZZ_SECONDS=30 >/dev/null
+	@cmake --build $(SANBUILD) -j $(JOBS)
+	@cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(TESTBUILD)
+	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD)

@@ -1,6 +1,9 @@
 // The built program end to end, with the stand-in statistics library: every
 // byte of stdout and stderr, and the exit status.
 #include <csignal>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,30 +101,69 @@ TEST(EndToEnd, UsageNamesTheInvocation)
 }
 
 // Refreshing runs end when a sample fails; the stand-in fails the Nth query.
-TEST(EndToEnd, RefreshAndFailures)
+// Each report is drawn over the last: the cursor goes up as many lines as a
+// report has.
+TEST(EndToEnd, RefreshMovesTheCursorUpOverTheReport)
 {
-	const std::string up2 = "\033[2A", up3 = "\033[3A", up4 = "\033[4A";
-	const std::string drop =
-		"Error. Failed to drop privileges: Operation not permitted\n" + failed;
 	const e2ecase cases[] = {
 		{"bar graph", {"-s", "1"}, {"STANDIN_FAIL=mem:4"},
-		 bars + up2 + bars + up2 + bars, failed, 1},
+		 bars + "\033[2A" + bars + "\033[2A" + bars, failed, 1},
 		{"bar graph with total", {"-t", "-t", "-s", "1"}, {"STANDIN_FAIL=mem:3"},
-		 bars + total + up3 + bars + total, failed, 1},
-		{"classic", {"-o", "-s", "1"}, {"STANDIN_FAIL=swap:3"},
-		 table + up3 + table, failed, 1},
+		 bars + total + "\033[3A" + bars + total, failed, 1},
+		{"classic", {"-o", "-s", "1"}, {"STANDIN_FAIL=mem:3"},
+		 table + "\033[3A" + table, failed, 1},
 		{"classic with total", {"-o", "-t", "-s", "1"}, {"STANDIN_FAIL=mem:3"},
-		 table + tabletotal + up4 + table + tabletotal, failed, 1},
+		 table + tabletotal + "\033[4A" + table + tabletotal, failed, 1},
 		{"below a microsecond", {"-s", "0.0000001"}, {"STANDIN_FAIL=mem:3"},
-		 bars + up2 + bars, failed, 1},
-		{"memory fails first", {}, {"STANDIN_FAIL=mem:1"}, "", failed, 1},
-		{"swap fails first", {"-o"}, {"STANDIN_FAIL=swap:1"}, "", failed, 1},
-		{"both fail later", {"-s", "2"}, {"STANDIN_FAIL=mem:2,swap:2"}, bars, failed, 1},
-		{"privileges", {}, {"STANDIN_FAIL=drop"}, "", drop, 1},
-		{"privileges, refreshing", {"-o", "-s", "1"}, {"STANDIN_FAIL=drop"}, "", drop, 1},
+		 bars + "\033[2A" + bars, failed, 1},
 	};
 	for (const auto &c : cases)
 		check(c);
+}
+
+// Every failure the library can give, on the first sample and on a later
+// one, in both layouts: the reports already made stay whole, with only the
+// cursor-ups that came before them.
+TEST(EndToEnd, LibraryFailures)
+{
+	const std::string drop =
+		"Error. Failed to drop privileges: Operation not permitted\n" + failed;
+	struct {
+		const char *fail;
+		int from;  // the sample that fails
+		std::string err;
+	} failures[] = {
+		{"drop", 1, drop},
+		{"mem:1", 1, failed},
+		{"swap:1", 1, failed},
+		{"mem:1,swap:1", 1, failed},
+		{"mem:3", 3, failed},
+		{"swap:3", 3, failed},
+		{"mem:3,swap:3", 3, failed},
+	};
+	struct {
+		std::vector<std::string> args;
+		std::string report, up;
+	} layouts[] = {
+		{{"-t", "-s", "1"}, bars + total, "\033[3A"},
+		{{"-o", "-s", "1"}, table, "\033[3A"},
+		{{"-t"}, bars + total, ""},
+		{{"-o", "-t"}, table + tabletotal, ""},
+	};
+	for (const auto &l : layouts) {
+		for (const auto &f : failures) {
+			bool once = l.up.empty();
+			if (once && f.from > 1)
+				continue;
+			std::string out;
+			for (int i = 1; i < f.from; i++)
+				out += (i > 1 ? l.up : "") + l.report;
+			std::string name = std::string(f.fail) + " with";
+			for (const auto &a : l.args)
+				name += " " + a;
+			check({name.c_str(), l.args, {std::string("STANDIN_FAIL=") + f.fail}, out, f.err, 1});
+		}
+	}
 }
 
 // The library is set up once, privileges dropped once, and each report reads
@@ -200,6 +242,70 @@ TEST(EndToEnd, WriteErrorsAreReported)
 	o.stdoutpath.clear();
 	o.closestdout = true;
 	check({"closed", {}, {}, "", "memglow: write error: Bad file descriptor\n", 1}, o);
+}
+
+// A refreshing run whose reader goes away ends at once: killed by SIGPIPE,
+// or, where SIGPIPE is ignored, with the write error.
+TEST(EndToEnd, ReaderGoesAway)
+{
+	runoptions o;
+	o.readlimit = 1;
+	o.timeout = 10;
+	runresult r = runmemglow({"-s", "0.1"}, o);
+	EXPECT_EQ(r.signal, SIGPIPE);
+	EXPECT_EQ(r.err, "");
+
+	o.ignoresigpipe = true;
+	r = runmemglow({"-o", "-s", "0.1"}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "memglow: write error: Broken pipe\n");
+}
+
+// The real libstatgrab on this machine: the reports are whole, and the
+// figures are those of /proc/meminfo.
+TEST(EndToEnd, RealLibrary)
+{
+	std::ifstream meminfo("/proc/meminfo");
+	if (!meminfo)
+		GTEST_SKIP() << "no /proc/meminfo";
+	std::string key;
+	unsigned long long memtotal = 0, swaptotal = 0, value;
+	std::string unit;
+	while (meminfo >> key >> value) {
+		if (key == "MemTotal:")
+			memtotal = value;
+		else if (key == "SwapTotal:")
+			swaptotal = value;
+		std::getline(meminfo, unit);
+	}
+
+	runoptions o;
+	o.standin = false;
+	runresult r = runmemglow({"-o", "-t"}, o);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+	std::smatch m;
+	ASSERT_TRUE(std::regex_match(r.out, m, std::regex(
+		"             total       used       free     shared    buffers     cached\n"
+		"Mem:  +([0-9]+) +([0-9]+) +([0-9]+) +0 +0 +([0-9]+)\n"
+		"Swap: +([0-9]+) +([0-9]+) +([0-9]+)\n"
+		"Total: +([0-9]+) = \\( *([0-9]+) \\(used\\) \\+ *([0-9]+) \\(free\\)\\)\n"))) << r.out;
+	EXPECT_EQ(std::stoull(m[1]), memtotal);
+	EXPECT_EQ(std::stoull(m[1]), std::stoull(m[2]) + std::stoull(m[3]));
+	EXPECT_GE(std::stoull(m[2]), std::stoull(m[4]));  // used counts the cache
+	EXPECT_EQ(std::stoull(m[5]), swaptotal);
+	EXPECT_EQ(std::stoull(m[8]), std::stoull(m[9]) + std::stoull(m[10]));
+
+	r = runmemglow({"-t", "-m"}, o);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+	const std::string bar =
+		"\033\\[1;30m\\[\033\\[1;32m#*\033\\[1;31m%*\033\\[1;37m\\.*\033\\[1;30m\\]\033\\[1;37m ";
+	EXPECT_TRUE(std::regex_match(r.out, std::regex(
+		"Physical  : " + bar + "[0-9]+\033\\[0;31m%\033\\[0m\t\\([0-9]+/" +
+		std::to_string(memtotal / 1024) + "\\)\n"
+		"Swap      : " + bar + "[0-9]+\033\\[0;31m%\033\\[0m\t\\([0-9]+/[0-9]+\\)\n"
+		"Total     : " + bar + "\033\\[0m\\([0-9]+=[0-9]+\\+[0-9]+\\)\n"))) << r.out;
 }
 
 }  // namespace

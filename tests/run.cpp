@@ -35,11 +35,8 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	for (char **e = environ; *e != nullptr; e++)
 		if (strncmp(*e, "STANDIN_", 8) != 0 && strncmp(*e, "LD_PRELOAD=", 11) != 0)
 			envs.push_back(*e);
-	std::string preload = "LD_PRELOAD=";
-	if (const char *asan = getenv("MEMGLOW_PRELOAD_FIRST"))
-		preload += std::string(asan) + ":";
-	preload += STANDIN_LIB;
-	envs.push_back(preload);
+	if (opts.standin)
+		envs.push_back(std::string("LD_PRELOAD=") + STANDIN_LIB);
 	if (!opts.realsleep)
 		envs.push_back("STANDIN_SLEEP=fake");
 	for (const auto &e : opts.env)
@@ -76,8 +73,10 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	runresult r;
 	auto start = std::chrono::steady_clock::now();
 	pid_t pid;
+	void (*oldpipe)(int) = signal(SIGPIPE, opts.ignoresigpipe ? SIG_IGN : SIG_DFL);
 	if (posix_spawn(&pid, memglowpath(), &fa, nullptr, argv.data(), envp.data()) != 0)
 		abort();
+	signal(SIGPIPE, oldpipe);
 	posix_spawn_file_actions_destroy(&fa);
 	close(outp[1]);
 	close(errp[1]);
@@ -95,10 +94,17 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 			continue;
 		if (outopen && (fds[0].revents & (POLLIN | POLLHUP)))
 			drain(outp[0], &r.out, &outopen);
+		if (outopen && opts.readlimit > 0 && r.out.size() >= opts.readlimit) {
+			// The reader goes away.
+			close(outp[0]);
+			outp[0] = -1;
+			outopen = false;
+		}
 		if (erropen && (fds[1].revents & (POLLIN | POLLHUP)))
 			drain(errp[0], &r.err, &erropen);
 	}
-	close(outp[0]);
+	if (outp[0] >= 0)
+		close(outp[0]);
 	close(errp[0]);
 	int ws;
 	while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {

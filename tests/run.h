@@ -19,7 +19,10 @@ struct runoptions {
 	std::string argv0 = "memglow";
 	std::string stdoutpath;        // write stdout here instead of a pipe
 	bool closestdout = false;
+	bool standin = true;           // otherwise the real libstatgrab
 	bool realsleep = false;        // otherwise pauses are skipped
+	size_t readlimit = 0;          // stop reading stdout after this many bytes
+	bool ignoresigpipe = false;    // start it with SIGPIPE ignored
 	double timeout = 20;           // then the run is killed
 };
 

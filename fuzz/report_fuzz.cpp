@@ -1,0 +1,107 @@
+// The report: arbitrary library figures and unit divisors through the
+// snapshot, the derived figures, the bar builder and both layouts.  Figures
+// that keep the invariants must be drawable and give Total lines whose sums
+// hold; any others must be refused by the count checks the program asserts.
+#include <cinttypes>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "memglow.h"
+
+static void require(bool ok)
+{
+	if (!ok)
+		abort();
+}
+
+static void checkbar(const char *bar)
+{
+	unsigned marks = 0;
+	for (const char *p = bar; *p != '\0'; p++)
+		marks += *p == '#' || *p == '%' || *p == '.';
+	require(strlen(bar) == BARSIZE - 1 && marks == BARLEN);
+}
+
+/* Writes a layout into out and returns its length. */
+static size_t layout(char *out, size_t size, bool classic, const memsnapshot *snap,
+		     const memfigures *fig, const membars *bars, uint64_t unit, bool total)
+{
+	FILE *f = fmemopen(out, size, "w");
+	require(f != nullptr);
+	int rc = classic ? printclassic(f, snap, fig, unit, total)
+			 : printbargraph(f, snap, fig, bars, unit, total);
+	long len = ftell(f);
+	require(rc == 0 && fclose(f) == 0 && len > 0 && static_cast<size_t>(len) < size);
+	require(out[len - 1] == '\n' && strlen(out) == static_cast<size_t>(len));
+	return static_cast<size_t>(len);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	uint64_t v[6] = {0, 0, 0, 0, 0, 0};
+	uint8_t flags = 0;
+
+	memcpy(v, data, size < sizeof v ? size : sizeof v);
+	if (size > sizeof v)
+		flags = data[sizeof v];
+	const uint64_t units[] = {1, 1024, 1048576, v[5]};
+	const uint64_t unit = units[flags & 3];
+	const bool total = flags & 4;
+	if (flags & 8) {
+		/* Fold the figures into sound ones, as the library gives them on
+		 * Linux: free counting the cache, swap free within its total. */
+		v[1] = v[0] == UINT64_MAX ? v[1] : v[1] % (v[0] + 1);
+		v[2] = v[1] == UINT64_MAX ? v[2] : v[2] % (v[1] + 1);
+		v[3] = v[3] % (UINT64_MAX - v[0] + 1 == 0 ? UINT64_MAX : UINT64_MAX - v[0] + 1);
+		v[4] = v[3] == UINT64_MAX ? v[4] : v[4] % (v[3] + 1);
+	}
+
+	memsnapshot snap;
+	memfigures fig;
+	takefigures(&snap, v[0], v[1], v[2], v[3], v[4]);
+	require(snap.shared == 0 && snap.buffers == 0);
+	derivefigures(&snap, &fig);
+
+	const bool sound = snap.total > 0 && snap.free <= snap.total &&
+			   snap.cached <= snap.total - snap.free &&
+			   snap.swapfree <= snap.swaptotal &&
+			   snap.swaptotal <= UINT64_MAX - snap.total;
+	const barmarks marks[] = {
+		countmarks(fig.swapfreepercent, 0, 0),
+		countmarks(fig.freepercent, fig.cachepercent, 0),
+		countmarks(std::trunc(fig.availpercent), 0, 1),
+	};
+	bool fit = true;
+	for (const barmarks &m : marks)
+		fit = fit && marksfit(&m);
+	require(fit || !sound);
+	if (!fit)
+		return 0;
+
+	membars bars;
+	buildbars(&fig, &bars);
+	checkbar(bars.physical);
+	checkbar(bars.swap);
+	checkbar(bars.total);
+
+	static char out[1024];
+	uint64_t t, a, b;
+	layout(out, sizeof out, false, &snap, &fig, &bars, unit, total);
+	if (total && sound) {
+		const char *line = strrchr(out, '(');
+		require(sscanf(line, "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &a, &b) == 3);
+		require(t == a + b);
+	}
+	layout(out, sizeof out, true, &snap, &fig, &bars, unit, total);
+	if (total && sound) {
+		const char *line = strstr(out, "Total:");
+		require(line != nullptr);
+		require(sscanf(line, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))",
+			       &t, &a, &b) == 3);
+		require(t == a + b);
+	}
+	return 0;
+}
