@@ -5,7 +5,7 @@ SANBUILD ?= build-sanitize
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test clean
+.PHONY: all build run test bench soak clean
 
 all: build
 
@@ -31,5 +31,11 @@ test:
 	@cmake --build $(SANBUILD) -j $(JOBS)
 	@cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
+bench:
+	@bench/run
+
+soak:
+	@bench/soak
+
 clean:
-	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD) build-bench

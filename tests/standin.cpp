@@ -26,16 +26,17 @@ static sg_mem_stats mem;
 static sg_swap_stats swp;
 static unsigned memcalls, swapcalls;
 
-static void trace(const char *what)
-{
-	if (getenv("STANDIN_TRACE") != nullptr)
-		fprintf(stderr, "[%s]\n", what);
-}
+/* The environment, read once, so that the stand-in costs next to nothing
+ * per call when the program's own cost is measured. */
+static struct {
+	bool ready, trace, fakesleep, faildrop;
+	unsigned memfrom, swapfrom;  /* 0: never fails */
+	unsigned long long mem[3], swap[2];
+} cfg;
 
 /* The call number from which queries of this kind fail, or 0. */
-static unsigned failsfrom(const char *kind)
+static unsigned failsfrom(const char *fail, const char *kind)
 {
-	const char *fail = getenv("STANDIN_FAIL");
 	size_t len = strlen(kind);
 
 	for (const char *p = fail; p != nullptr && *p != '\0';) {
@@ -46,12 +47,6 @@ static unsigned failsfrom(const char *kind)
 			p++;
 	}
 	return 0;
-}
-
-static bool fails(const char *kind, unsigned call)
-{
-	unsigned from = failsfrom(kind);
-	return from != 0 && call >= from;
 }
 
 static void figures(const char *name, unsigned long long *v, int n)
@@ -65,21 +60,55 @@ static void figures(const char *name, unsigned long long *v, int n)
 	}
 }
 
+static void configure()
+{
+	if (cfg.ready)
+		return;
+	cfg.ready = true;
+	cfg.trace = getenv("STANDIN_TRACE") != nullptr;
+	const char *sleep = getenv("STANDIN_SLEEP");
+	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
+	const char *fail = getenv("STANDIN_FAIL");
+	cfg.faildrop = fail != nullptr && strstr(fail, "drop") != nullptr;
+	cfg.memfrom = failsfrom(fail, "mem");
+	cfg.swapfrom = failsfrom(fail, "swap");
+	cfg.mem[0] = 8ULL << 30;
+	cfg.mem[1] = 1ULL << 30;
+	cfg.mem[2] = 3ULL << 30;
+	cfg.swap[0] = cfg.swap[1] = 2ULL << 30;
+	figures("STANDIN_MEM", cfg.mem, 3);
+	figures("STANDIN_SWAP", cfg.swap, 2);
+}
+
+static void trace(const char *what)
+{
+	configure();
+	if (cfg.trace)
+		fprintf(stderr, "[%s]\n", what);
+}
+
+static bool fails(unsigned from, unsigned call)
+{
+	return from != 0 && call >= from;
+}
+
 extern "C" {
 
 sg_error sg_init(int ignore_init_errors)
 {
-	char line[32];
-	snprintf(line, sizeof line, "sg_init(%d)", ignore_init_errors);
-	trace(line);
+	configure();
+	if (cfg.trace) {
+		char line[32];
+		snprintf(line, sizeof line, "sg_init(%d)", ignore_init_errors);
+		trace(line);
+	}
 	return SG_ERROR_NONE;
 }
 
 sg_error sg_drop_privileges(void)
 {
 	trace("sg_drop_privileges");
-	const char *fail = getenv("STANDIN_FAIL");
-	if (fail != nullptr && strstr(fail, "drop") != nullptr) {
+	if (cfg.faildrop) {
 		errno = EPERM;
 		return SG_ERROR_SETEUID;
 	}
@@ -88,15 +117,12 @@ sg_error sg_drop_privileges(void)
 
 sg_mem_stats *sg_get_mem_stats(size_t *entries)
 {
-	unsigned long long v[3] = {8ULL << 30, 1ULL << 30, 3ULL << 30};
-
 	trace(entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
-	if (fails("mem", ++memcalls))
+	if (fails(cfg.memfrom, ++memcalls))
 		return nullptr;
-	figures("STANDIN_MEM", v, 3);
-	mem.total = v[0];
-	mem.free = v[1] + v[2];
-	mem.cache = v[2];
+	mem.total = cfg.mem[0];
+	mem.free = cfg.mem[1] + cfg.mem[2];
+	mem.cache = cfg.mem[2];
 	mem.used = mem.total - mem.free;
 	mem.systime = time(nullptr);
 	return &mem;
@@ -104,14 +130,11 @@ sg_mem_stats *sg_get_mem_stats(size_t *entries)
 
 sg_swap_stats *sg_get_swap_stats(size_t *entries)
 {
-	unsigned long long v[2] = {2ULL << 30, 2ULL << 30};
-
 	trace(entries == nullptr ? "sg_get_swap_stats" : "sg_get_swap_stats(entries)");
-	if (fails("swap", ++swapcalls))
+	if (fails(cfg.swapfrom, ++swapcalls))
 		return nullptr;
-	figures("STANDIN_SWAP", v, 2);
-	swp.total = v[0];
-	swp.free = v[1];
+	swp.total = cfg.swap[0];
+	swp.free = cfg.swap[1];
 	swp.used = swp.total - swp.free;
 	swp.systime = time(nullptr);
 	return &swp;
@@ -119,11 +142,13 @@ sg_swap_stats *sg_get_swap_stats(size_t *entries)
 
 int usleep(useconds_t us)
 {
-	char line[48];
-	snprintf(line, sizeof line, "usleep(%u)", static_cast<unsigned>(us));
-	trace(line);
-	const char *sleep = getenv("STANDIN_SLEEP");
-	if (sleep != nullptr && strcmp(sleep, "fake") == 0)
+	configure();
+	if (cfg.trace) {
+		char line[48];
+		snprintf(line, sizeof line, "usleep(%u)", static_cast<unsigned>(us));
+		trace(line);
+	}
+	if (cfg.fakesleep)
 		return 0;
 	struct timespec ts;
 	ts.tv_sec = us / 1000000;
