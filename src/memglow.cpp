@@ -47,7 +47,10 @@ static int refresh(const memsettings *settings)
 	memsnapshot snap;
 	memfigures fig;
 	membars bars;
+	char up[16];
 
+	/* The cursor-up sequence moves over one whole report. */
+	snprintf(up, sizeof up, "\033[%iA", settings->linecount);
 	for (bool first = true;; first = false) {
 		if (getsnapshot(&snap) != 0) {
 			fputs("Error getting memory information.\n", stderr);
@@ -58,7 +61,7 @@ static int refresh(const memsettings *settings)
 		/* The cursor-up goes out with the report it makes room for, so
 		 * that a failed sample leaves the last report whole. */
 		if (!first)
-			printf("\033[%iA", settings->linecount);
+			fputs(up, stdout);
 		if (settings->classiclayout)
 			printclassic(stdout, &snap, &fig, settings->unitdivisor,
 				     settings->showtotal);
