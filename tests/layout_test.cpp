@@ -52,15 +52,17 @@ std::string bar(unsigned hashes, unsigned percents, unsigned dots)
 
 const report example = make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);
 
+struct layoutcase {
+	const char *name;
+	report r;
+	uint64_t unit;
+	bool total;
+	std::string want;
+};
+
 TEST(BarGraphLayout, Lines)
 {
-	struct {
-		const char *name;
-		report r;
-		uint64_t unit;
-		bool total;
-		std::string want;
-	} cases[] = {
+	const layoutcase cases[] = {
 		{"8 GiB in KiB", example, KiB, true,
 		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
 		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n"
@@ -86,13 +88,7 @@ TEST(ClassicLayout, Rows)
 {
 	const std::string header =
 		"             total       used       free     shared    buffers     cached\n";
-	struct {
-		const char *name;
-		report r;
-		uint64_t unit;
-		bool total;
-		std::string want;
-	} cases[] = {
+	const layoutcase cases[] = {
 		{"8 GiB in KiB", example, KiB, true, header +
 		 "Mem:       8388608    7340032    1048576          0          0    3145728\n"
 		 "Swap:      2097152          0    2097152\n"
