@@ -10,10 +10,10 @@
 enum { COLOURLEN = 7 };
 
 /*
- * A percentage's share of the bar, truncated toward zero.  A share that no
- * 32-bit count can hold, or NaN, comes back as BARLEN + 1 so that the count
- * check refuses it; a share that truncates to a negative count would wrap to
- * a large one and is refused the same way.
+ * A percentage's share of the bar, truncated toward zero.  A share of more
+ * than BARLEN marks, one that truncates to a negative count, or NaN comes
+ * back as BARLEN + 1, which the count check refuses, without converting a
+ * double that an integer cannot hold.
  */
 static unsigned marksfor(double percent)
 {

@@ -68,10 +68,9 @@ static int refresh(const memsettings *settings)
 		else
 			printbargraph(stdout, &snap, &fig, &bars,
 				      settings->unitdivisor, settings->showtotal);
-		if (settings->delay == 0)
-			return finish(0);
-		if (finish(0) != 0)
-			return 1;
+		const int status = finish(0);
+		if (status != 0 || settings->delay == 0)
+			return status;
 		pausefor(settings->pauseus);
 	}
 }
