@@ -220,7 +220,8 @@ TEST(EndToEnd, CountChecksFireOnBrokenFigures)
 		EXPECT_EQ(r.signal, SIGABRT);
 		EXPECT_NE(r.err.find(std::string("Assertion `") + c.check + "' failed."),
 			  std::string::npos) << r.err;
-		EXPECT_NE(r.err.find("bargraph"), std::string::npos) << r.err;
+		EXPECT_EQ(r.err.rfind("memglow: src/bargraph.cpp:", 0), 0u) << r.err;
+		EXPECT_NE(r.err.find("bargraph("), std::string::npos) << r.err;
 	}
 }
 
