@@ -14,6 +14,7 @@
  * It also stands in for usleep, so that pauses can be traced or skipped.
  */
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,11 +81,18 @@ static void configure()
 	figures("STANDIN_SWAP", cfg.swap, 2);
 }
 
-static void trace(const char *what)
+/* Every entry point starts here: reads the settings once and logs the call. */
+__attribute__((format(printf, 1, 2))) static void enter(const char *fmt, ...)
 {
 	configure();
-	if (cfg.trace)
-		fprintf(stderr, "[%s]\n", what);
+	if (!cfg.trace)
+		return;
+	va_list ap;
+	va_start(ap, fmt);
+	fputc('[', stderr);
+	vfprintf(stderr, fmt, ap);
+	fputs("]\n", stderr);
+	va_end(ap);
 }
 
 static bool fails(unsigned from, unsigned call)
@@ -96,18 +104,13 @@ extern "C" {
 
 sg_error sg_init(int ignore_init_errors)
 {
-	configure();
-	if (cfg.trace) {
-		char line[32];
-		snprintf(line, sizeof line, "sg_init(%d)", ignore_init_errors);
-		trace(line);
-	}
+	enter("sg_init(%d)", ignore_init_errors);
 	return SG_ERROR_NONE;
 }
 
 sg_error sg_drop_privileges(void)
 {
-	trace("sg_drop_privileges");
+	enter("sg_drop_privileges");
 	if (cfg.faildrop) {
 		errno = EPERM;
 		return SG_ERROR_SETEUID;
@@ -117,7 +120,7 @@ sg_error sg_drop_privileges(void)
 
 sg_mem_stats *sg_get_mem_stats(size_t *entries)
 {
-	trace(entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
+	enter("%s", entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
 	if (fails(cfg.memfrom, ++memcalls))
 		return nullptr;
 	mem.total = cfg.mem[0];
@@ -130,7 +133,7 @@ sg_mem_stats *sg_get_mem_stats(size_t *entries)
 
 sg_swap_stats *sg_get_swap_stats(size_t *entries)
 {
-	trace(entries == nullptr ? "sg_get_swap_stats" : "sg_get_swap_stats(entries)");
+	enter("%s", entries == nullptr ? "sg_get_swap_stats" : "sg_get_swap_stats(entries)");
 	if (fails(cfg.swapfrom, ++swapcalls))
 		return nullptr;
 	swp.total = cfg.swap[0];
@@ -142,12 +145,7 @@ sg_swap_stats *sg_get_swap_stats(size_t *entries)
 
 int usleep(useconds_t us)
 {
-	configure();
-	if (cfg.trace) {
-		char line[48];
-		snprintf(line, sizeof line, "usleep(%u)", static_cast<unsigned>(us));
-		trace(line);
-	}
+	enter("usleep(%u)", static_cast<unsigned>(us));
 	if (cfg.fakesleep)
 		return 0;
 	struct timespec ts;
