@@ -3,31 +3,24 @@
 #include <csignal>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "expected.h"
 #include "run.h"
 
 namespace {
 
-std::string bar(unsigned hashes, unsigned percents, unsigned dots)
-{
-	return "\033[1;30m[\033[1;32m" + std::string(hashes, '#') + "\033[1;31m" +
-	       std::string(percents, '%') + "\033[1;37m" + std::string(dots, '.') +
-	       "\033[1;30m]\033[1;37m ";
-}
-
 // The stand-in's default machine: 8 GiB with 1 GiB free and 3 GiB cache,
 // 2 GiB of swap, all free.
 const std::string physical =
-	"Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n";
+	"Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n";
 const std::string swap =
-	"Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n";
+	"Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n";
 const std::string total =
-	"Total     : " + bar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n";
+	"Total     : " + framedbar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n";
 const std::string bars = physical + swap;
 const std::string table =
 	"             total       used       free     shared    buffers     cached\n"
@@ -63,11 +56,11 @@ TEST(EndToEnd, OptionsAndExitStatuses)
 		{"total line", {"-t"}, {}, bars + total, "", 0},
 		{"total twice", {"-t", "-t"}, {}, bars + total, "", 0},
 		{"bytes", {"-b"}, {"STANDIN_MEM=1000 250 500", "STANDIN_SWAP=0 0"},
-		 "Physical  : " + bar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
-		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n", "", 0},
+		 "Physical  : " + framedbar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
+		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n", "", 0},
 		{"k then m", {"-k", "-m"}, {},
-		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
-		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n", "", 0},
+		 "Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
+		 "Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n", "", 0},
 		{"m then k", {"-m", "-k"}, {}, bars, "", 0},
 		{"classic", {"-o"}, {}, table, "", 0},
 		{"classic with total", {"-o", "-t"}, {}, table + tabletotal, "", 0},

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "expected.h"
 #include "memglow.h"
 
 namespace {
@@ -43,13 +44,6 @@ std::string capture(const report &r, bool classic, uint64_t unit, bool total)
 	return out;
 }
 
-std::string bar(unsigned hashes, unsigned percents, unsigned dots)
-{
-	return "\033[1;30m[\033[1;32m" + std::string(hashes, '#') + "\033[1;31m" +
-	       std::string(percents, '%') + "\033[1;37m" + std::string(dots, '.') +
-	       "\033[1;30m]\033[1;37m ";
-}
-
 const report example = make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);
 
 struct layoutcase {
@@ -64,21 +58,21 @@ TEST(BarGraphLayout, Lines)
 {
 	const layoutcase cases[] = {
 		{"8 GiB in KiB", example, KiB, true,
-		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
-		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n"
-		 "Total     : " + bar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n"},
+		 "Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
+		 "Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n"
+		 "Total     : " + framedbar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n"},
 		{"8 GiB in MiB", example, MiB, false,
-		 "Physical  : " + bar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
-		 "Swap      : " + bar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n"},
+		 "Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
+		 "Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n"},
 		{"no swap, in bytes", make(1000, 250, 500, 0, 0), 1, true,
-		 "Physical  : " + bar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
-		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
-		 "Total     : " + bar(26, 9, 0) + "\033[0m(1000=750+250)\n"},
+		 "Physical  : " + framedbar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
+		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
+		 "Total     : " + framedbar(26, 9, 0) + "\033[0m(1000=750+250)\n"},
 		// Both parts truncate down; the used part takes the odd unit.
 		{"odd bytes in MiB", make(3 * MiB - 1, MiB - 1, MiB - 1, MiB + 1, 1), MiB, true,
-		 "Physical  : " + bar(11, 11, 13) + "66\033[0;31m%\033[0m\t(1/2)\n"
-		 "Swap      : " + bar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/1)\n"
-		 "Total     : " + bar(17, 18, 0) + "\033[0m(4=1+3)\n"},
+		 "Physical  : " + framedbar(11, 11, 13) + "66\033[0;31m%\033[0m\t(1/2)\n"
+		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/1)\n"
+		 "Total     : " + framedbar(17, 18, 0) + "\033[0m(4=1+3)\n"},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(capture(c.r, false, c.unit, c.total), c.want) << c.name;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "expected.h"
 #include "memglow.h"
 
 namespace {
@@ -19,12 +20,6 @@ std::string bar(double first, double second, int fill)
 	char buf[BARSIZE];
 	bargraph(buf, first, second, fill);
 	return buf;
-}
-
-std::string expectedbar(unsigned hashes, unsigned percents, unsigned dots)
-{
-	return std::string(hashes, '#') + "\033[1;31m" + std::string(percents, '%') +
-	       "\033[1;37m" + std::string(dots, '.');
 }
 
 TEST(BarGraph, MarksFollowThePercentages)
