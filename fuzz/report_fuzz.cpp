@@ -1,7 +1,6 @@
 // The report: arbitrary library figures and unit divisors through the
-// snapshot, the derived figures, the bar builder and both layouts.  Figures
-// that keep the invariants must be drawable and give Total lines whose sums
-// hold; any others must be refused by the count checks the program asserts.
+// snapshot, the derived figures, the bar builder and both layouts.  Any
+// figures must give 35-mark bars and Total lines whose stated sums hold.
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -50,36 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const uint64_t units[] = {1, 1024, 1048576, v[5]};
 	const uint64_t unit = units[flags & 3];
 	const bool total = flags & 4;
-	if (flags & 8) {
-		/* Fold the figures into sound ones, as the library gives them on
-		 * Linux: free counting the cache, swap free within its total. */
-		v[1] = v[0] == UINT64_MAX ? v[1] : v[1] % (v[0] + 1);
-		v[2] = v[1] == UINT64_MAX ? v[2] : v[2] % (v[1] + 1);
-		v[3] = v[3] % (UINT64_MAX - v[0] + 1 == 0 ? UINT64_MAX : UINT64_MAX - v[0] + 1);
-		v[4] = v[3] == UINT64_MAX ? v[4] : v[4] % (v[3] + 1);
-	}
-
 	memsnapshot snap;
 	memfigures fig;
-	takefigures(&snap, v[0], v[1], v[2], v[3], v[4]);
+	takefigures(&snap, !(flags & 8), v[0], v[1], v[2], v[3], v[4]);
 	require(snap.shared == 0 && snap.buffers == 0);
 	derivefigures(&snap, &fig);
-
-	const bool sound = snap.total > 0 && snap.free <= snap.total &&
-			   snap.cached <= snap.total - snap.free &&
-			   snap.swapfree <= snap.swaptotal &&
-			   snap.swaptotal <= UINT64_MAX - snap.total;
-	const barmarks marks[] = {
-		countmarks(fig.swapfreepercent, 0, 0),
-		countmarks(fig.freepercent, fig.cachepercent, 0),
-		countmarks(std::trunc(fig.availpercent), 0, 1),
-	};
-	bool fit = true;
-	for (const barmarks &m : marks)
-		fit = fit && marksfit(&m);
-	require(fit || !sound);
-	if (!fit)
-		return 0;
 
 	membars bars;
 	buildbars(&fig, &bars);
@@ -90,13 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	static char out[1024];
 	uint64_t t, a, b;
 	layout(out, sizeof out, false, &snap, &fig, &bars, unit, total);
-	if (total && sound) {
+	if (total) {
 		const char *line = strrchr(out, '(');
 		require(sscanf(line, "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &a, &b) == 3);
 		require(t == a + b);
 	}
 	layout(out, sizeof out, true, &snap, &fig, &bars, unit, total);
-	if (total && sound) {
+	if (total) {
 		const char *line = strstr(out, "Total:");
 		require(line != nullptr);
 		require(sscanf(line, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))",

@@ -1,5 +1,6 @@
 /* The count checks guard the bar buffers and stay on in every build. */
 #undef NDEBUG
+#include <algorithm>
 #include <cassert>
 #include <cinttypes>
 #include <cmath>
@@ -10,25 +11,27 @@
 enum { COLOURLEN = 7 };
 
 /*
- * A percentage's share of the bar, truncated toward zero.  A share of more
- * than BARLEN marks, one that truncates to a negative count, or NaN comes
- * back as BARLEN + 1, which the count check refuses, without converting a
- * double that an integer cannot hold.
+ * A percentage's share of a bar of BARLEN marks, truncated toward zero and
+ * clamped into 0..most: NaN and negative shares draw none, shares past most
+ * (+infinity among them) draw most.  The double is compared before it is
+ * converted, so no conversion is out of range.
  */
-static unsigned marksfor(double percent)
+static unsigned marksfor(double percent, unsigned most)
 {
 	const double share = percent / 100 * BARLEN;
-	if (!(share > -1.0 && share < BARLEN + 1.0))
-		return BARLEN + 1;
-	return static_cast<unsigned>(static_cast<int>(share));
+	if (!(share >= 1.0))
+		return 0;
+	if (share >= most)
+		return most;
+	return static_cast<unsigned>(share);
 }
 
 barmarks countmarks(double first, double second, int fill)
 {
 	barmarks m;
-	m.numberofmarks = marksfor(first);
-	/* Unsigned arithmetic: an overfull bar wraps past BARLEN. */
-	m.numofmarkstwo = fill ? BARLEN - m.numberofmarks : marksfor(second);
+	m.numberofmarks = marksfor(first, BARLEN);
+	m.numofmarkstwo = fill ? BARLEN - m.numberofmarks
+			       : marksfor(second, BARLEN - m.numberofmarks);
 	m.remainnum = BARLEN - m.numofmarkstwo - m.numberofmarks;
 	return m;
 }
@@ -36,7 +39,8 @@ barmarks countmarks(double first, double second, int fill)
 bool marksfit(const barmarks *m)
 {
 	return m->numberofmarks <= BARLEN && m->numofmarkstwo <= BARLEN &&
-	       m->remainnum <= BARLEN;
+	       m->remainnum <= BARLEN && m->numberofmarks + m->numofmarkstwo +
+	       m->remainnum == BARLEN;
 }
 
 /* Appends count copies of mark and then the colour sequence. */
@@ -50,22 +54,28 @@ static char *segment(char *p, char mark, unsigned count, const char *colour)
 	return p + COLOURLEN;
 }
 
-void bargraph(char *bar, double first, double second, int fill)
+void drawbar(char *bar, const barmarks *marks)
 {
-	const barmarks m = countmarks(first, second, fill);
-	const unsigned numberofmarks = m.numberofmarks;
-	const unsigned numofmarkstwo = m.numofmarkstwo;
-	const unsigned remainnum = m.remainnum;
+	const unsigned numberofmarks = marks->numberofmarks;
+	const unsigned numofmarkstwo = marks->numofmarkstwo;
+	const unsigned remainnum = marks->remainnum;
 
 	/* Passed, the checks leave counts that add up to BARLEN exactly, so the
 	 * bar fills BARSIZE - 1 bytes. */
 	assert(numberofmarks <= BARLEN);
 	assert(numofmarkstwo <= BARLEN);
 	assert(remainnum <= BARLEN);
+	assert(numberofmarks + numofmarkstwo + remainnum == BARLEN);
 	char *p = segment(bar, '#', numberofmarks, "\033[1;31m");
 	p = segment(p, '%', numofmarkstwo, "\033[1;37m");
 	p = segment(p, '.', remainnum, nullptr);
 	*p = '\0';
+}
+
+void bargraph(char *bar, double first, double second, int fill)
+{
+	const barmarks m = countmarks(first, second, fill);
+	drawbar(bar, &m);
 }
 
 void buildbars(const memfigures *fig, membars *bars)
@@ -92,10 +102,10 @@ int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
 	if (!showtotal)
 		return 0;
 	/* The free part counts the cache as available, as the total bar does;
-	 * the used part is what remains of the printed total, so that the
-	 * stated sum holds after truncation. */
+	 * it is at most the printed total, and the used part is what remains of
+	 * it, so that the stated sum holds after truncation on any figures. */
 	const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
-	const uint64_t avail = inunits(fig->combinedavail, unitdivisor);
+	const uint64_t avail = std::min(inunits(fig->combinedavail, unitdivisor), total);
 	n = fprintf(out,
 		"Total     : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
 		bars->total, total, avail, lessof(total, avail));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cinttypes>
 
 #include "memglow.h"
@@ -20,11 +21,12 @@ int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
 		return -1;
 	if (!showtotal)
 		return 0;
-	/* The used part counts the cache as used, as the Mem row does; it is
-	 * what remains of the printed total, so that the stated sum holds after
-	 * truncation. */
+	/* The used part counts the cache as used, as the Mem row does.  The
+	 * free part is at most the printed total and the used part is what
+	 * remains of it, so that the stated sum holds after truncation on any
+	 * figures. */
 	const uint64_t total = inunits(fig->combinedtotal, d);
-	const uint64_t free = inunits(fig->combinedfree, d);
+	const uint64_t free = std::min(inunits(fig->combinedfree, d), total);
 	n = fprintf(out, "Total: %11" PRIu64 " = (%8" PRIu64 " (used) + %8" PRIu64 " (free))\n",
 		    total, lessof(total, free), free);
 	return n < 0 ? -1 : 0;

@@ -3,16 +3,17 @@
 
 #include "memglow.h"
 
-void takefigures(memsnapshot *snap, uint64_t total, uint64_t libfree,
-		 uint64_t cache, uint64_t swaptotal, uint64_t swapfree)
+void takefigures(memsnapshot *snap, bool libfreeholdscache, uint64_t total,
+		 uint64_t libfree, uint64_t cache, uint64_t swaptotal,
+		 uint64_t swapfree)
 {
 	snap->total = total;
 	/*
-	 * On Linux and the BSDs the library's free figure already includes the
-	 * cache.  Counted again as cache it would put free memory above the
-	 * total, so keep the two apart wherever the figures allow it.
+	 * Counted again as cache, a free figure that holds the cache would put
+	 * free memory above the total, so keep the two apart wherever the
+	 * figures allow it.
 	 */
-	snap->free = libfree >= cache ? libfree - cache : libfree;
+	snap->free = libfreeholdscache && libfree >= cache ? libfree - cache : libfree;
 	snap->shared = 0;
 	snap->buffers = 0;
 	snap->cached = cache;
@@ -27,11 +28,9 @@ static double percentof(uint64_t part, uint64_t whole)
 
 void derivefigures(const memsnapshot *snap, memfigures *fig)
 {
-	fig->combinedtotal = snap->total + snap->swaptotal;
-	fig->combinedfree = snap->free + snap->swapfree;
-	fig->combinedavail = fig->combinedfree + snap->cached;
-	/* A physical total of 0 gives NaN or infinity here, which the bar
-	 * builder's count checks refuse. */
+	fig->combinedtotal = satadd(snap->total, snap->swaptotal);
+	fig->combinedfree = satadd(snap->free, snap->swapfree);
+	fig->combinedavail = satadd(fig->combinedfree, snap->cached);
 	fig->freepercent = percentof(snap->free, snap->total);
 	fig->cachepercent = percentof(snap->cached, snap->total);
 	fig->swapfreepercent =
@@ -42,6 +41,11 @@ void derivefigures(const memsnapshot *snap, memfigures *fig)
 uint64_t inunits(uint64_t bytes, uint64_t unitdivisor)
 {
 	return unitdivisor == 0 ? bytes : bytes / unitdivisor;
+}
+
+uint64_t satadd(uint64_t a, uint64_t b)
+{
+	return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
 uint64_t suminunits(uint64_t a, uint64_t b, uint64_t unitdivisor)

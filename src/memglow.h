@@ -53,6 +53,15 @@ struct membars {
 	char total[BARSIZE];
 };
 
+/* Whether the library's free figure already counts its cache.  It does on
+ * Linux, Cygwin and the BSDs; on macOS, Solaris and HP-UX its cache is 0, so
+ * it makes no difference there; on AIX free and cache are apart. */
+#if defined(_AIX)
+enum { LIBFREEHOLDSCACHE = 0 };
+#else
+enum { LIBFREEHOLDSCACHE = 1 };
+#endif
+
 /* cmdline.cpp */
 enum scanresult { SCAN_REPORT, SCAN_VERSION, SCAN_USAGE, SCAN_BADDELAY };
 /* Reads the options into settings and says what the driver is to do.  On
@@ -70,14 +79,19 @@ int64_t pauselength(double delay);
 int getsnapshot(memsnapshot *snap);
 
 /* figures.cpp */
-/* Fills snap from figures as the library reports them, where free may
- * already count the cache. */
-void takefigures(memsnapshot *snap, uint64_t total, uint64_t libfree,
-		 uint64_t cache, uint64_t swaptotal, uint64_t swapfree);
+/* Fills snap from figures as the library reports them.  Where libfree
+ * holds the cache, the cache is taken out of it, as far as it can be. */
+void takefigures(memsnapshot *snap, bool libfreeholdscache, uint64_t total,
+		 uint64_t libfree, uint64_t cache, uint64_t swaptotal,
+		 uint64_t swapfree);
+/* Any snapshot gives figures: the sums saturate at UINT64_MAX, and a total
+ * of 0 gives percentages that are NaN or infinite. */
 void derivefigures(const memsnapshot *snap, memfigures *fig);
 /* Shared arithmetic of both layouts: amounts in units, truncated.  A
  * unitdivisor of 0 counts as 1. */
 uint64_t inunits(uint64_t bytes, uint64_t unitdivisor);
+/* a + b, or UINT64_MAX where the sum would wrap. */
+uint64_t satadd(uint64_t a, uint64_t b);
 /* (a + b) / unitdivisor without overflow; saturates at UINT64_MAX. */
 uint64_t suminunits(uint64_t a, uint64_t b, uint64_t unitdivisor);
 /* a - b, or 0 where b is the larger. */
@@ -91,12 +105,16 @@ struct barmarks {
 	unsigned numofmarkstwo;
 	unsigned remainnum;
 };
-/* The three segment counts of a bar, unchecked: a count above BARLEN means
- * the percentages cannot be drawn. */
+/* The three segment counts of a bar for any percentages: the first is its
+ * share of BARLEN marks clamped into 0..BARLEN, the second its share clamped
+ * into what the first leaves (all of it in fill mode), the rest are dots. */
 barmarks countmarks(double first, double second, int fill);
+/* Whether the counts are each at most BARLEN and add up to BARLEN. */
 bool marksfit(const barmarks *marks);
-/* Writes the 49-character bar into bar (BARSIZE bytes); stops the program
- * through an assertion when the counts do not fit. */
+/* Writes the 49-character bar of the counts into bar (BARSIZE bytes).  The
+ * counts must fit; where they do not, the program stops through an
+ * assertion. */
+void drawbar(char *bar, const barmarks *marks);
 void bargraph(char *bar, double first, double second, int fill);
 void buildbars(const memfigures *fig, membars *bars);
 /* Both layouts return 0, or -1 when a write to out failed. */

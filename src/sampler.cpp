@@ -23,6 +23,6 @@ int getsnapshot(memsnapshot *snap)
 	const sg_swap_stats *swap = sg_get_swap_stats(nullptr);
 	if (mem == nullptr || swap == nullptr)
 		return -1;
-	takefigures(snap, mem->total, mem->free, mem->cache, swap->total, swap->free);
+	takefigures(snap, LIBFREEHOLDSCACHE, mem->total, mem->free, mem->cache, swap->total, swap->free);
 	return 0;
 }

@@ -41,42 +41,63 @@ TEST(BarGraph, MarksFollowThePercentages)
 		{2.8, 2.8, 0, 0, 0, 35},       // shares below one mark vanish
 		{-0.5, 0, 0, 0, 0, 35},        // truncates to zero marks
 		{102.8, 0, 0, 35, 0, 0},       // 35.98 marks still truncate to 35
+		{50.28, 52.5, 0, 17, 18, 0},   // 17 + 18 marks fill the bar
+		// Shares that do not fit are clamped, never refused.
+		{NAN, 0, 0, 0, 0, 35},
+		{INFINITY, 0, 0, 35, 0, 0},
+		{-INFINITY, 0, 0, 0, 0, 35},
+		{-3, 0, 0, 0, 0, 35},          // -1.05 marks
+		{103, 0, 0, 35, 0, 0},         // free swap at 103 % of its total
+		{103, 0, 1, 35, 0, 0},
+		{1e300, 50, 0, 35, 0, 0},
+		{NAN, 0, 1, 0, 35, 0},
+		{-50, 0, 1, 0, 35, 0},
+		{0, NAN, 0, 0, 0, 35},
+		{0, -50, 0, 0, 0, 35},
+		{0, 200, 0, 0, 35, 0},
+		{10, INFINITY, 0, 3, 32, 0},
+		{60, 60, 0, 21, 14, 0},        // 21 + 21 marks: the second is cut
+		{200, 200, 0, 35, 0, 0},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(testing::Message() << c.first << " " << c.second << " " << c.fill);
+		barmarks m = countmarks(c.first, c.second, c.fill);
+		EXPECT_TRUE(marksfit(&m));
 		std::string got = bar(c.first, c.second, c.fill);
 		EXPECT_EQ(got, expectedbar(c.hashes, c.percents, c.dots));
 		EXPECT_EQ(got.size(), 49u);
 	}
 }
 
-TEST(BarGraphDeathTest, CountChecksRefuseFiguresThatDoNotFit)
+// The bar builder's contract: counts that do not fit stop the program
+// before they can overrun the bar.
+TEST(BarGraphDeathTest, CountChecksRefuseCountsThatDoNotFit)
 {
 	GTEST_FLAG_SET(death_test_style, "threadsafe");
 	struct {
-		double first, second;
-		int fill;
+		barmarks marks;
 		const char *check;
 	} cases[] = {
-		{NAN, 0, 0, "numberofmarks <= BARLEN"},
-		{INFINITY, 0, 0, "numberofmarks <= BARLEN"},
-		{-INFINITY, 0, 0, "numberofmarks <= BARLEN"},
-		{-3, 0, 0, "numberofmarks <= BARLEN"},   // -1.05 marks
-		{103, 0, 1, "numberofmarks <= BARLEN"},  // 36.05 marks
-		{1e300, 0, 0, "numberofmarks <= BARLEN"},
-		{0, NAN, 0, "numofmarkstwo <= BARLEN"},
-		{0, -50, 0, "numofmarkstwo <= BARLEN"},
-		{0, 200, 0, "numofmarkstwo <= BARLEN"},
-		{60, 60, 0, "remainnum <= BARLEN"},      // 21 + 21 marks
-		{50.28, 52.5, 0, nullptr},               // 17 + 18 marks fit
+		{{36, 0, 0}, "numberofmarks <= BARLEN"},
+		{{0, 36, 0}, "numofmarkstwo <= BARLEN"},
+		{{0, 0, 36}, "remainnum <= BARLEN"},
+		{{21, 21, 0u - 7u}, "remainnum <= BARLEN"},  // 35 - 42, wrapped
+		{{1, 1, 1}, "numberofmarks \\+ numofmarkstwo \\+ remainnum == BARLEN"},
+		{{35, 0, 0}, nullptr},
+		{{0, 35, 0}, nullptr},
+		{{0, 0, 35}, nullptr},
 	};
 	for (const auto &c : cases) {
-		SCOPED_TRACE(testing::Message() << c.first << " " << c.second);
-		barmarks m = countmarks(c.first, c.second, c.fill);
-		EXPECT_EQ(marksfit(&m), c.check == nullptr);
-		if (c.check != nullptr) {
-			EXPECT_DEATH(bar(c.first, c.second, c.fill),
-				     std::string("bargraph.*Assertion `") + c.check + "' failed");
+		SCOPED_TRACE(testing::Message() << c.marks.numberofmarks << " "
+			     << c.marks.numofmarkstwo << " " << c.marks.remainnum);
+		EXPECT_EQ(marksfit(&c.marks), c.check == nullptr);
+		char buf[BARSIZE];
+		if (c.check == nullptr) {
+			drawbar(buf, &c.marks);
+			EXPECT_EQ(strlen(buf), 49u);
+		} else {
+			EXPECT_DEATH(drawbar(buf, &c.marks),
+				     std::string("Assertion `") + c.check + "' failed");
 		}
 	}
 }
@@ -84,17 +105,21 @@ TEST(BarGraphDeathTest, CountChecksRefuseFiguresThatDoNotFit)
 TEST(Figures, CacheIsTakenOutOfTheLibrarysFreeFigure)
 {
 	struct {
+		bool holdscache;
 		uint64_t libfree, cache, free;
 	} cases[] = {
-		{4 * GiB, 3 * GiB, 1 * GiB},  // free counts the cache, as on Linux
-		{3 * GiB, 3 * GiB, 0},
-		{1 * GiB, 3 * GiB, 1 * GiB},  // it cannot: take it as it comes
-		{UINT64_MAX, UINT64_MAX - 1, 1},
+		{true, 4 * GiB, 3 * GiB, 1 * GiB},  // free counts the cache, as on Linux
+		{true, 3 * GiB, 3 * GiB, 0},
+		{true, 1 * GiB, 3 * GiB, 1 * GiB},  // it cannot: take it as it comes
+		{true, UINT64_MAX, UINT64_MAX - 1, 1},
+		{false, 4 * GiB, 3 * GiB, 4 * GiB},  // free and cache apart, as on AIX
+		{false, 1 * GiB, 3 * GiB, 1 * GiB},
 	};
 	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message() << c.holdscache << " " << c.libfree << " " << c.cache);
 		memsnapshot s;
 		memset(&s, 0xff, sizeof s);
-		takefigures(&s, 8 * GiB, c.libfree, c.cache, 2 * GiB, GiB);
+		takefigures(&s, c.holdscache, 8 * GiB, c.libfree, c.cache, 2 * GiB, GiB);
 		EXPECT_EQ(s.free, c.free);
 		EXPECT_EQ(s.cached, c.cache);
 		EXPECT_EQ(s.total, 8 * GiB);
@@ -123,9 +148,21 @@ TEST(Figures, DerivedSumsAndPercentages)
 	EXPECT_EQ(f.swapfreepercent, 0.0);
 	EXPECT_FALSE(std::signbit(f.swapfreepercent));
 
-	s.total = 0;  // refused by the bar builder, not here
+	s.total = 0;  // the bars clamp what cannot be a share
 	derivefigures(&s, &f);
 	EXPECT_FALSE(std::isfinite(f.freepercent));
+
+	// Container figures: a wrapped free swap beside a swap total of 0.
+	// The sums stop at the largest count instead of wrapping.
+	memsnapshot w{8 * GiB, 1 * GiB, 0, 0, 3 * GiB, 0, UINT64_MAX - 200 * 1024};
+	derivefigures(&w, &f);
+	EXPECT_EQ(f.combinedtotal, 8 * GiB);
+	EXPECT_EQ(f.combinedfree, UINT64_MAX);
+	EXPECT_EQ(f.combinedavail, UINT64_MAX);
+	EXPECT_EQ(f.swapfreepercent, 0.0);
+	w = memsnapshot{UINT64_MAX, 0, 0, 0, 0, 1, 0};
+	derivefigures(&w, &f);
+	EXPECT_EQ(f.combinedtotal, UINT64_MAX);
 }
 
 TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
