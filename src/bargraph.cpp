@@ -85,10 +85,12 @@ void buildbars(const memfigures *fig, membars *bars)
 	bargraph(bars->total, std::trunc(fig->availpercent), 0, 1);
 }
 
-int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
-		  const membars *bars, uint64_t unitdivisor, bool showtotal)
+int printbargraph(char *buf, size_t size, const memsnapshot *snap,
+		  const memfigures *fig, const membars *bars, uint64_t unitdivisor,
+		  bool showtotal)
 {
-	int n = fprintf(out,
+	size_t len = 0;
+	if (appendf(buf, size, &len,
 		"Physical  : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
 		"Swap      : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
 		bars->physical, wholepercent(fig->freepercent + fig->cachepercent),
@@ -96,18 +98,19 @@ int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
 		inunits(snap->total, unitdivisor),
 		bars->swap, wholepercent(fig->swapfreepercent),
 		inunits(snap->swapfree, unitdivisor),
-		inunits(snap->swaptotal, unitdivisor));
-	if (n < 0)
+		inunits(snap->swaptotal, unitdivisor)) != 0)
 		return -1;
-	if (!showtotal)
-		return 0;
-	/* The free part counts the cache as available, as the total bar does;
-	 * it is at most the printed total, and the used part is what remains of
-	 * it, so that the stated sum holds after truncation on any figures. */
-	const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
-	const uint64_t avail = std::min(inunits(fig->combinedavail, unitdivisor), total);
-	n = fprintf(out,
-		"Total     : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
-		bars->total, total, avail, lessof(total, avail));
-	return n < 0 ? -1 : 0;
+	if (showtotal) {
+		/* The free part counts the cache as available, as the total bar
+		 * does; it is at most the printed total, and the used part is
+		 * what remains of it, so that the stated sum holds after
+		 * truncation on any figures. */
+		const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
+		const uint64_t avail = std::min(inunits(fig->combinedavail, unitdivisor), total);
+		if (appendf(buf, size, &len,
+			"Total     : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
+			bars->total, total, avail, lessof(total, avail)) != 0)
+			return -1;
+	}
+	return static_cast<int>(len);
 }

@@ -3,11 +3,12 @@
 
 #include "memglow.h"
 
-int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
-		 uint64_t unitdivisor, bool showtotal)
+int printclassic(char *buf, size_t size, const memsnapshot *snap,
+		 const memfigures *fig, uint64_t unitdivisor, bool showtotal)
 {
 	const uint64_t d = unitdivisor;
-	int n = fprintf(out,
+	size_t len = 0;
+	if (appendf(buf, size, &len,
 		"             total       used       free     shared    buffers     cached\n"
 		"Mem:  %12" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 " %10" PRIu64 "\n"
 		"Swap: %12" PRIu64 " %10" PRIu64 " %10" PRIu64 "\n",
@@ -16,18 +17,19 @@ int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
 		inunits(snap->buffers, d), inunits(snap->cached, d),
 		inunits(snap->swaptotal, d),
 		inunits(lessof(snap->swaptotal, snap->swapfree), d),
-		inunits(snap->swapfree, d));
-	if (n < 0)
+		inunits(snap->swapfree, d)) != 0)
 		return -1;
-	if (!showtotal)
-		return 0;
-	/* The used part counts the cache as used, as the Mem row does.  The
-	 * free part is at most the printed total and the used part is what
-	 * remains of it, so that the stated sum holds after truncation on any
-	 * figures. */
-	const uint64_t total = inunits(fig->combinedtotal, d);
-	const uint64_t free = std::min(inunits(fig->combinedfree, d), total);
-	n = fprintf(out, "Total: %11" PRIu64 " = (%8" PRIu64 " (used) + %8" PRIu64 " (free))\n",
-		    total, lessof(total, free), free);
-	return n < 0 ? -1 : 0;
+	if (showtotal) {
+		/* The used part counts the cache as used, as the Mem row does.
+		 * The free part is at most the printed total and the used part
+		 * is what remains of it, so that the stated sum holds after
+		 * truncation on any figures. */
+		const uint64_t total = inunits(fig->combinedtotal, d);
+		const uint64_t free = std::min(inunits(fig->combinedfree, d), total);
+		if (appendf(buf, size, &len,
+			"Total: %11" PRIu64 " = (%8" PRIu64 " (used) + %8" PRIu64 " (free))\n",
+			total, lessof(total, free), free) != 0)
+			return -1;
+	}
+	return static_cast<int>(len);
 }

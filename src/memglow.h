@@ -8,13 +8,16 @@
 #ifndef MEMGLOW_H
 #define MEMGLOW_H
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 
 enum { BARLEN = 35 };
 /* 35 marks and two 7-character colour sequences, plus the terminator. */
 enum { BARSIZE = 50 };
+/* Room for any report of either layout, with its terminator: a bar-graph
+ * line with the widest figures takes under 200 bytes. */
+enum { REPORTSIZE = 1024 };
 
 /* One sample, in bytes.  free excludes the cache; shared and buffers are
  * always 0. */
@@ -117,12 +120,28 @@ bool marksfit(const barmarks *marks);
 void drawbar(char *bar, const barmarks *marks);
 void bargraph(char *bar, double first, double second, int fill);
 void buildbars(const memfigures *fig, membars *bars);
-/* Both layouts return 0, or -1 when a write to out failed. */
-int printbargraph(FILE *out, const memsnapshot *snap, const memfigures *fig,
-		  const membars *bars, uint64_t unitdivisor, bool showtotal);
+/* Both layouts write the report into buf, terminated, and return its
+ * length, or -1 when it does not fit in size bytes; REPORTSIZE always
+ * holds it. */
+int printbargraph(char *buf, size_t size, const memsnapshot *snap,
+		  const memfigures *fig, const membars *bars, uint64_t unitdivisor,
+		  bool showtotal);
 
 /* classic.cpp */
-int printclassic(FILE *out, const memsnapshot *snap, const memfigures *fig,
-		 uint64_t unitdivisor, bool showtotal);
+int printclassic(char *buf, size_t size, const memsnapshot *snap,
+		 const memfigures *fig, uint64_t unitdivisor, bool showtotal);
+
+/* text.cpp */
+/* Formats onto the text of *len bytes in buf (size bytes in all) and
+ * advances *len: 0, or -1 when the result does not fit, with the text
+ * cut short but terminated. */
+__attribute__((format(printf, 4, 5)))
+int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...);
+/* The terminal rows that whole lines of text take when written from the
+ * start of a row, on a terminal of the given width in columns: each line
+ * takes its printed width (control sequences take no column, a tab
+ * advances to the next multiple of 8) divided by the width, rounded up,
+ * and at least one row.  A width of 0 counts every line as one row. */
+int reportrows(const char *text, size_t len, unsigned columns);
 
 #endif

@@ -2,6 +2,8 @@
 // byte of stdout and stderr, and the exit status.
 #include <csignal>
 #include <fstream>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <regex>
 #include <string>
 #include <vector>
@@ -334,6 +336,156 @@ TEST(EndToEnd, RealLibrary)
 		std::to_string(memtotal / 1024) + "\\)\n"
 		"Swap      : " + bar + "[0-9]+\033\\[0;31m%\033\\[0m\t\\([0-9]+/[0-9]+\\)\n"
 		"Total     : " + bar + "\033\\[0m\\([0-9]+=[0-9]+\\+[0-9]+\\)\n"))) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// On a terminal the cursor goes up over the rows the last report took at the
+// terminal's width, counting lines that wrapped; the tab after the
+// percentage goes to column 56, so the stand-in's lines are 73 columns wide
+// and its Total line 76.
+TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
+{
+	// 1 TiB, all of it free, and no swap, in bytes: lines of 85, 61 and 81
+	// columns.
+	const std::vector<std::string> widebytes = {"STANDIN_MEM=1099511627776 1099511627776 0",
+						    "STANDIN_SWAP=0 0"};
+	const std::string wide =
+		"Physical  : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(1099511627776/1099511627776)\n"
+		"Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
+		"Total     : " + framedbar(35, 0, 0) + "\033[0m(1099511627776=1099511627776+0)\n";
+	const std::string widetable = table.substr(0, table.find('\n') + 1) +
+		"Mem:  1099511627776          0 1099511627776          0          0          0\n"
+		"Swap:            0          0          0\n";
+	struct {
+		const char *name;
+		int columns;
+		std::vector<std::string> args;
+		std::vector<std::string> env;
+		std::string report, up;
+	} cases[] = {
+		{"fits", 80, {"-t"}, {}, bars + total, "\033[3A"},
+		{"lines of exactly the width", 76, {"-t"}, {}, bars + total, "\033[3A"},
+		{"the Total line one column over", 75, {"-t"}, {}, bars + total, "\033[4A"},
+		{"each line wraps once", 60, {"-t"}, {}, bars + total, "\033[6A"},
+		{"each line wraps twice", 36, {"-t"}, {}, bars + total, "\033[9A"},
+		{"only the Total line wraps twice", 37, {"-t"}, {}, bars + total, "\033[7A"},
+		{"1 TiB in bytes, 80 columns", 80, {"-b", "-t"}, widebytes, wide, "\033[5A"},
+		{"1 TiB in bytes, 85 columns", 85, {"-b", "-t"}, widebytes, wide, "\033[3A"},
+		{"classic in bytes, wide figures", 73, {"-o", "-b"}, widebytes, widetable, "\033[4A"},
+		{"classic, 73 columns exactly", 73, {"-o"}, {}, table, "\033[3A"},
+		{"classic, one column short", 72, {"-o"}, {}, table, "\033[5A"},
+		{"a width of 0 counts lines", 0, {"-b", "-t"}, widebytes, wide, "\033[3A"},
+	};
+	for (const auto &c : cases) {
+		runoptions o;
+		o.ptycolumns = c.columns;
+		o.env = c.env;
+		o.env.push_back("STANDIN_FAIL=mem:3");
+		std::vector<std::string> args = c.args;
+		args.insert(args.end(), {"-s", "1"});
+		runresult r = runmemglow(args, o);
+		EXPECT_EQ(r.out, c.report + c.up + c.report) << c.name;
+		EXPECT_EQ(r.err, failed) << c.name;
+		EXPECT_EQ(r.status, 1) << c.name;
+	}
+}
+
+}  // namespace
+
+namespace {
+
+// Into a pipe or a file nothing can wrap: the cursor goes up one line per
+// line, however wide the lines are.
+TEST(EndToEnd, RefreshIntoAPipeCountsLines)
+{
+	const e2ecase c = {"1 TiB in bytes", {"-b", "-t", "-s", "1"},
+		{"STANDIN_MEM=1099511627776 1099511627776 0", "STANDIN_SWAP=0 0", "STANDIN_FAIL=mem:3"},
+		"", failed, 1};
+	runresult r = runmemglow(c.args, [&] { runoptions o; o.env = c.env; return o; }());
+	const size_t half = r.out.find("\033[3A");
+	ASSERT_NE(half, std::string::npos);
+	EXPECT_EQ(r.out, r.out.substr(0, half) + "\033[3A" + r.out.substr(0, half));
+	EXPECT_EQ(r.status, 1);
+}
+
+// A terminal resized between two reports: the cursor goes up over the rows
+// the last report takes at the new width.
+TEST(EndToEnd, RefreshFollowsAResizedTerminal)
+{
+	runoptions o;
+	o.ptycolumns = 80;
+	o.realsleep = true;
+	o.env = {"STANDIN_FAIL=mem:3"};
+	bool resized = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (resized || out.size() < (bars + total).size())
+			return;
+		struct winsize ws = {};
+		ws.ws_row = 50;
+		ws.ws_col = 60;
+		ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
+		resized = true;
+	};
+	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+	EXPECT_TRUE(resized);
+	EXPECT_EQ(r.out, bars + total + "\033[6A" + bars + total);
+	EXPECT_EQ(r.status, 1);
+}
+
+// Stopped and continued, the program prints the next report below whatever
+// the shell wrote meanwhile, without the cursor-up, and goes on in place from
+// there.
+TEST(EndToEnd, StopAndContinueStartsAfreshBelow)
+{
+	// Stops the program after each report that has arrived whole, up to
+	// the given number of times.
+	struct stopper {
+		size_t report;
+		int times;
+		int done = 0;
+		void operator()(pid_t pid, const std::string &out)
+		{
+			if (done == times || out.size() < report * (done + 1))
+				return;
+			int ws;
+			ASSERT_EQ(kill(pid, SIGSTOP), 0);
+			ASSERT_EQ(waitpid(pid, &ws, WUNTRACED), pid);
+			ASSERT_TRUE(WIFSTOPPED(ws));
+			ASSERT_EQ(kill(pid, SIGCONT), 0);
+			done++;
+		}
+	};
+	const std::string report = bars + total;
+	for (bool terminal : {false, true}) {
+		runoptions o;
+		o.realsleep = true;
+		o.ptycolumns = terminal ? 80 : -1;
+		o.env = {"STANDIN_FAIL=mem:4"};
+		stopper once{report.size(), 1};
+		o.onoutput = [&](pid_t pid, int, const std::string &out) { once(pid, out); };
+		runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+		EXPECT_EQ(once.done, 1);
+		EXPECT_EQ(r.out, report + report + "\033[3A" + report) << terminal;
+		EXPECT_EQ(r.err, failed);
+		EXPECT_EQ(r.status, 1);
+	}
+
+	// The pause ends at the continue: two stops take a refresh of a
+	// thousand seconds through three samples, well within the run's time.
+	runoptions o;
+	o.realsleep = true;
+	o.timeout = 20;
+	o.env = {"STANDIN_FAIL=mem:3"};
+	stopper twice{report.size(), 2};
+	o.onoutput = [&](pid_t pid, int, const std::string &out) { twice(pid, out); };
+	runresult r = runmemglow({"-t", "-s", "1000"}, o);
+	EXPECT_EQ(twice.done, 2);
+	EXPECT_EQ(r.out, report + report);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.status, 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -33,16 +34,14 @@ report make(uint64_t total, uint64_t free, uint64_t cached, uint64_t swaptotal,
 
 std::string capture(const report &r, bool classic, uint64_t unit, bool total)
 {
-	char *buf = nullptr;
-	size_t len = 0;
-	FILE *f = open_memstream(&buf, &len);
-	int rc = classic ? printclassic(f, &r.snap, &r.fig, unit, total)
-			 : printbargraph(f, &r.snap, &r.fig, &r.bars, unit, total);
-	fclose(f);
-	std::string out(buf, len);
-	free(buf);
-	EXPECT_EQ(rc, 0);
-	return out;
+	char buf[REPORTSIZE];
+	int len = classic ? printclassic(buf, sizeof buf, &r.snap, &r.fig, unit, total)
+			  : printbargraph(buf, sizeof buf, &r.snap, &r.fig, &r.bars, unit, total);
+	EXPECT_GT(len, 0);
+	if (len <= 0)
+		return "";
+	EXPECT_EQ(strlen(buf), static_cast<size_t>(len));
+	return std::string(buf, static_cast<size_t>(len));
 }
 
 const report example = make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);

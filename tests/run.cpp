@@ -7,7 +7,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,8 +55,23 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	envp.push_back(nullptr);
 
 	int outp[2], errp[2];
-	if (pipe(outp) != 0 || pipe(errp) != 0)
+	if (pipe(errp) != 0)
 		abort();
+	if (opts.ptycolumns >= 0) {
+		// A terminal of one row per line that passes bytes through as
+		// they are written.
+		struct winsize ws = {};
+		ws.ws_row = 50;
+		ws.ws_col = static_cast<unsigned short>(opts.ptycolumns);
+		if (openpty(&outp[0], &outp[1], nullptr, nullptr, &ws) != 0)
+			abort();
+		struct termios t;
+		tcgetattr(outp[1], &t);
+		cfmakeraw(&t);
+		tcsetattr(outp[1], TCSANOW, &t);
+	} else if (pipe(outp) != 0) {
+		abort();
+	}
 	posix_spawn_file_actions_t fa;
 	posix_spawn_file_actions_init(&fa);
 	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -92,8 +110,11 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		}
 		if (poll(fds, 2, left > 0 ? static_cast<int>(left * 1000) + 1 : 100) < 0)
 			continue;
-		if (outopen && (fds[0].revents & (POLLIN | POLLHUP)))
+		if (outopen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
 			drain(outp[0], &r.out, &outopen);
+			if (opts.onoutput)
+				opts.onoutput(pid, opts.ptycolumns >= 0 ? outp[0] : -1, r.out);
+		}
 		if (outopen && opts.readlimit > 0 && r.out.size() >= opts.readlimit) {
 			// The reader goes away.
 			close(outp[0]);

@@ -3,7 +3,9 @@
 #ifndef MEMGLOW_TESTS_RUN_H
 #define MEMGLOW_TESTS_RUN_H
 
+#include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct runresult {
@@ -24,6 +26,10 @@ struct runoptions {
 	size_t readlimit = 0;          // stop reading stdout after this many bytes
 	bool ignoresigpipe = false;    // start it with SIGPIPE ignored
 	double timeout = 20;           // then the run is killed
+	int ptycolumns = -1;           // stdout is a terminal this wide, unless -1
+	// Called after each piece of stdout that arrives, with the program's
+	// process and, on a terminal, the terminal's controlling side.
+	std::function<void(pid_t pid, int pty, const std::string &out)> onoutput;
 };
 
 runresult runmemglow(const std::vector<std::string> &args,

@@ -196,6 +196,38 @@ TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
 		EXPECT_EQ(wholepercent(c.p), c.whole) << c.p;
 }
 
+// The rows text takes on a terminal: printed widths, with control
+// sequences taking no column and tabs going to the next multiple of 8.
+TEST(Terminal, RowsOfWrappedLines)
+{
+	const std::string w80(80, 'x'), w81(81, 'x'), w161(161, 'x');
+	const std::string red = "\033[1;31m";
+	struct {
+		const char *name;
+		std::string text;
+		unsigned columns;
+		int rows;
+	} cases[] = {
+		{"two short lines", "ab\ncd\n", 80, 2},
+		{"exactly the width", w80 + "\n", 80, 1},
+		{"one column over", w81 + "\n", 80, 2},
+		{"three rows", w161 + "\n", 80, 3},
+		{"empty lines", "\n\n\n", 80, 3},
+		{"sequences take no column", red + w80 + red + "\033[0m\n", 80, 1},
+		{"a tab to column 8", "a\tb\n", 9, 1},
+		{"a tab past the width", "a\tb\n", 8, 2},
+		{"a tab from column 8", "12345678\tb\n", 16, 2},
+		{"width 0 counts lines", w161 + "\n" + w81 + "\n", 0, 2},
+		{"one column", "abc\n\n", 1, 4},
+		{"an unfinished line", "ab\n" + w161, 80, 3},
+		{"an unfinished line of the width", w80, 80, 0},
+		{"nothing", "", 80, 0},
+		{"a cut-off sequence", "ab\033[1;3", 1, 1},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(reportrows(c.text.data(), c.text.size(), c.columns), c.rows) << c.name;
+}
+
 TEST(CommandLine, PauseLength)
 {
 	struct {
