@@ -27,6 +27,7 @@ static size_t rowsof(size_t width, unsigned columns)
 	return (width + columns - 1) / columns;
 }
 
+/* Other control characters take no column either. */
 int reportrows(const char *text, size_t len, unsigned columns)
 {
 	size_t rows = 0;
@@ -34,7 +35,14 @@ int reportrows(const char *text, size_t len, unsigned columns)
 
 	for (size_t i = 0; i < len; i++) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c == '\033') {
+		if (c >= ' ') {
+			width++;
+		} else if (c == '\n') {
+			rows += rowsof(width, columns);
+			width = 0;
+		} else if (c == '\t') {
+			width = (width / 8 + 1) * 8;
+		} else if (c == '\033') {
 			/* A control sequence takes no column: ESC [, its
 			 * parameters, up to its final byte. */
 			if (i + 1 < len && text[i + 1] == '[') {
@@ -46,13 +54,6 @@ int reportrows(const char *text, size_t len, unsigned columns)
 			} else {
 				i++;
 			}
-		} else if (c == '\n') {
-			rows += rowsof(width, columns);
-			width = 0;
-		} else if (c == '\t') {
-			width = (width / 8 + 1) * 8;
-		} else {
-			width++;
 		}
 	}
 	/* An unfinished last line leaves the cursor on its last row. */
