@@ -1,11 +1,15 @@
-# A thin front for CMake.  make run ARGS="-t -s 1"; make test.
+# SPDX-License-Identifier: ISC
+# A thin front for CMake.  make run ARGS="-t -s 1"; make test;
+# make install PREFIX=/usr DESTDIR=/tmp/stage.
 BUILD ?= build
 TESTBUILD ?= build-tests
 SANBUILD ?= build-sanitize
 ARGS ?=
+PREFIX ?= /usr/local
+DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test bench soak clean
+.PHONY: all build run test install bench soak clean
 
 all: build
 
@@ -13,7 +17,7 @@ all: build
 build:
 	@scripts/deps build
 	@mkdir -p $(BUILD)
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEMGLOW_TESTS=OFF >$(BUILD)/build.log 2>&1 && \
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >$(BUILD)/build.log 2>&1 && \
 	 cmake --build $(BUILD) -j $(JOBS) >>$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 
 run: build
@@ -23,13 +27,16 @@ run: build
 # AddressSanitizer and UBSan, which also runs the fuzz targets for a while.
 test:
 	@scripts/deps test
-	@cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Release -DMEMGLOW_TESTS=ON >/dev/null
+	@cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 	@cmake --build $(TESTBUILD) -j $(JOBS)
 	@cd $(TESTBUILD) && ctest --output-on-failure -j $(JOBS)
 	@CC=clang CXX=clang++ cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DMEMGLOW_TESTS=ON -DMEMGLOW_SANITIZE=ON -DMEMGLOW_FUZZ=ON -DMEMGLOW_FUZZ_SECONDS=30 >/dev/null
+	  -DBUILD_TESTING=ON -DMEMGLOW_SANITIZE=ON -DMEMGLOW_FUZZ=ON -DMEMGLOW_FUZZ_SECONDS=30 >/dev/null
 	@cmake --build $(SANBUILD) -j $(JOBS)
 	@cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 bench:
 	@bench/run

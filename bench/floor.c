@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* The floor: what any report costs through libstatgrab.  Set-up, privilege
  * release, the two queries (N times, for the refresh loop) and one printf. */
 #include <statgrab.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* Preloaded over the real libstatgrab, it ends a refreshing run after
  * MEMGLOW_BENCH_REPORTS samples by failing the next memory query. */
 #define _GNU_SOURCE

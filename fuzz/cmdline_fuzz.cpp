@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The command line: the input, split at NUL bytes, is the argument list.
 // Every scan must end in a coherent verdict and leave getopt ready for the
 // next one.

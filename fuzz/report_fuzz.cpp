@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The report: arbitrary library figures and unit divisors through the
 // snapshot, the derived figures, the bar builder and both layouts.  Any
 // figures must give 35-mark bars and Total lines whose stated sums hold.

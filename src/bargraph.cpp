@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /* The count checks guard the bar buffers and stay on in every build. */
 #undef NDEBUG
 #include <algorithm>

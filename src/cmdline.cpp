@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <cmath>
 #include <cstdlib>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * memglow: how much physical memory and swap is free, as a bar-graph report
  * or a classic table, once or redrawn in place every few seconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The interface between the driver (memglow.cpp), the sampler (sampler.cpp)
  * and the two report layouts (bargraph.cpp, classic.cpp) with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The built program end to end, with the stand-in statistics library: every
 // byte of stdout and stderr, and the exit status.
 #include <csignal>

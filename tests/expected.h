@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What the tests expect a bar to look like, spelled out mark by mark.
 #ifndef MEMGLOW_TESTS_EXPECTED_H
 #define MEMGLOW_TESTS_EXPECTED_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The exact bytes of both layouts, and the sums their Total lines state.
 #include <algorithm>
 #include <cinttypes>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # memcheck.sh STATUS COMMAND...: runs COMMAND under valgrind's memcheck and
 # fails on any memory error or lost block, or an exit status other than STATUS.
 want=$1

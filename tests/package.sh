@@ -1,8 +1,14 @@
 #!/bin/sh
-# package.sh SOURCE BUILD: installs the build into a scratch prefix, then makes
-# the Debian package, unpacks it into a scratch root and runs what it holds.
+# SPDX-License-Identifier: ISC
+# package.sh SOURCE BUILD: installs the build into a scratch prefix; then
+# builds the tree twice more as a distribution would, in two folders, with
+# the flags of dpkg-buildflags: the first runs the test suite and makes the
+# Debian package, the second makes it again without the tests, and the two
+# packages must be the same to the byte.  The package must pass lintian and
+# hardening-check, and the manual page mandoc's checks; what the package
+# installs must run.
 set -eu
-src=$1
+src=$(cd "$1" && pwd)
 build=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -10,19 +16,56 @@ fail() { echo "package: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 [ -x "$scratch/prefix/bin/memglow" ] || fail "cmake --install put no bin/memglow"
-[ -f "$scratch/prefix/share/man/man1/memglow.1" ] || fail "cmake --install put no manual page"
+[ -f "$scratch/prefix/share/man/man1/memglow.1" ] || fail "cmake --install put no uncompressed manual page"
+cmp -s "$scratch/prefix/share/doc/memglow/copyright" "$src/LICENSE" ||
+	fail "cmake --install put no copyright file"
 
-(cd "$build" && cpack -G DEB -B "$scratch/deb" >/dev/null) || fail "cpack failed"
-deb=$(ls "$scratch"/deb/memglow_*.deb)
+out=$(mandoc -Tlint -W warning "$src/docs/memglow.1" 2>&1) || fail "mandoc: $out"
+[ -z "$out" ] || fail "mandoc: $out"
+
+version=$(sed -n 's/^project(memglow VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+grep -qx "\.Os memglow $version" "$src/docs/memglow.1" || fail "the manual page does not give version $version"
+head -n 1 "$src/docs/changelog" | grep -q "^memglow ($version) " ||
+	fail "the changelog does not start at version $version"
+
+# A distribution's build: its flags, hardened in full, and time stamps from
+# the last commit.
+DEB_BUILD_MAINT_OPTIONS=hardening=+all
+export DEB_BUILD_MAINT_OPTIONS
+eval "$(dpkg-buildflags --export=sh)"
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+	SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null ||
+		stat -c %Y "$src/CMakeLists.txt")
+fi
+export SOURCE_DATE_EPOCH
+distbuild() {  # distbuild FOLDER BUILD_TESTING
+	cmake -S "$src" -B "$1" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING="$2" >/dev/null ||
+		fail "configure failed in $1"
+	cmake --build "$1" -j "$(nproc)" >"$1.log" 2>&1 || { cat "$1.log"; fail "build failed in $1"; }
+}
+distbuild "$scratch/one" ON
+(cd "$scratch/one" && ctest -j "$(nproc)" -E '^Package$' --output-on-failure >"$scratch/ctest.log" 2>&1) ||
+	{ cat "$scratch/ctest.log"; fail "the tests fail under dpkg-buildflags"; }
+(cd "$scratch/one" && cpack -G DEB -B "$scratch/deb1" >/dev/null) || fail "cpack failed"
+distbuild "$scratch/two" OFF
+[ ! -e "$scratch/two/tests" ] || fail "BUILD_TESTING=OFF still built the tests"
+(cd "$scratch/two" && cpack -G DEB -B "$scratch/deb2" >/dev/null) || fail "cpack failed"
+deb=$(ls "$scratch"/deb1/memglow_*.deb)
+cmp "$deb" "$scratch"/deb2/memglow_*.deb || fail "two builds of the same tree made different packages"
+echo "two builds, one package: $(sha256sum "$deb" | cut -c1-16)"
+
+lintian --fail-on error,warning "$deb" || fail "lintian"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libstatgrab*) ;; *) fail "the package does not depend on libstatgrab" ;; esac
 dpkg-deb -c "$deb"
 dpkg -x "$deb" "$scratch/root"
 bin=$scratch/root/usr/bin/memglow
-[ -f "$scratch/root/usr/share/man/man1/memglow.1" ] || fail "the package holds no manual page"
-version=$("$bin" -V)
-want="memglow version $(sed -n 's/^project(memglow VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
-[ "$version" = "$want" ] || fail "memglow -V printed '$version', not '$want'"
+hardening-check --nocfprotection "$bin" || fail "hardening-check"
+[ -f "$scratch/root/usr/share/man/man1/memglow.1.gz" ] || fail "the package holds no compressed manual page"
+[ -f "$scratch/root/usr/share/doc/memglow/changelog.gz" ] || fail "the package holds no changelog"
+cmp -s "$scratch/root/usr/share/doc/memglow/copyright" "$src/LICENSE" || fail "the package holds no copyright file"
+installed=$("$bin" -V)
+[ "$installed" = "memglow version $version" ] || fail "memglow -V printed '$installed', not 'memglow version $version'"
 "$bin" -o -t | grep -q '^Mem: ' || fail "the installed memglow printed no report"
-echo "installed memglow: $version, and a report"
+echo "installed memglow: $installed, and a report"

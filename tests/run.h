@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs the built memglow with the stand-in statistics library preloaded and
 // collects everything it wrote.
 #ifndef MEMGLOW_TESTS_RUN_H

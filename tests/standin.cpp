@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * A stand-in for libstatgrab, preloaded into the program under test.  It
  * reports the figures and failures that each test sets through the

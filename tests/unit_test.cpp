@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bar builder, the derived figures and the command line, without the
 // statistics library.
 #include <cmath>
