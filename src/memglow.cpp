@@ -37,11 +37,12 @@ static void oncontinue(int)
 }
 
 /* usleep need not take a second or more at once, so a long pause is slept
- * in pieces, as large as the platform allows.  A continue after a stop ends
- * the pause. */
+ * in pieces, as large as the platform allows; once refused, the largest
+ * piece stays under a second for the rest of the run.  A continue after a
+ * stop ends the pause. */
 static void pausefor(int64_t us)
 {
-	useconds_t most = static_cast<useconds_t>(-1);
+	static useconds_t most = static_cast<useconds_t>(-1);
 
 	while (us > 0 && !continued) {
 		const useconds_t piece = static_cast<uint64_t>(us) < most

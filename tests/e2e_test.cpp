@@ -88,12 +88,11 @@ TEST(EndToEnd, OptionsAndExitStatuses)
 
 TEST(EndToEnd, UsageNamesTheInvocation)
 {
+	const std::string usage = "usage: /opt/bin/mg [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n";
 	runoptions o;
 	o.argv0 = "/opt/bin/mg";
-	runresult r = runmemglow({"-q"}, o);
-	EXPECT_EQ(r.out, "usage: /opt/bin/mg [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n");
-	EXPECT_EQ(r.err, "/opt/bin/mg: invalid option -- 'q'\n");
-	EXPECT_EQ(r.status, 1);
+	check({"bad option", {"-q"}, {}, usage, "/opt/bin/mg: invalid option -- 'q'\n", 1}, o);
+	check({"bad delay", {"-s", "-2"}, {}, usage, "/opt/bin/mg: invalid delay: -2\n", 1}, o);
 }
 
 // Refreshing runs end when a sample fails; the stand-in fails the Nth query.
@@ -178,9 +177,70 @@ TEST(EndToEnd, LibraryCallsAndPauses)
 		{"a pause too long for one usleep", {"-o", "-s", "5000"},
 		 {"STANDIN_TRACE=1", "STANDIN_FAIL=mem:2"}, table,
 		 setup + sample + "[usleep(4294967295)]\n[usleep(705032705)]\n" + sample + failed, 1},
+		// Where usleep refuses a second or more, the pause goes in pieces
+		// just under a second.
+		{"a second, in pieces", {"-o", "-s", "1"},
+		 {"STANDIN_TRACE=1", "STANDIN_SLEEP=strict", "STANDIN_FAIL=mem:2"}, table,
+		 setup + sample + "[usleep(1000000)]\n[usleep(999999)]\n[usleep(1)]\n" + sample + failed, 1},
+		{"2.5 seconds, in pieces", {"-o", "-s", "2.5"},
+		 {"STANDIN_TRACE=1", "STANDIN_SLEEP=strict", "STANDIN_FAIL=mem:3"}, table + "\033[3A" + table,
+		 setup + sample + "[usleep(2500000)]\n[usleep(999999)]\n[usleep(999999)]\n[usleep(500002)]\n" +
+		 sample + "[usleep(999999)]\n[usleep(999999)]\n[usleep(500002)]\n" + sample + failed, 1},
 	};
 	for (const auto &c : cases)
 		check(c);
+}
+
+// Each report reaches the reader before the pause that follows it: with a
+// pause of a thousand seconds the first report is read whole while the
+// program sleeps, and then it is ended.
+TEST(EndToEnd, EachReportArrivesBeforeThePause)
+{
+	for (bool classic : {false, true}) {
+		const std::string report = classic ? table : bars + total;
+		runoptions o;
+		o.realsleep = true;
+		o.timeout = 10;
+		o.onoutput = [&](pid_t pid, int, const std::string &out) {
+			if (out.size() >= report.size())
+				kill(pid, SIGTERM);
+		};
+		std::vector<std::string> args = {"-s", "1000"};
+		args.push_back(classic ? "-o" : "-t");
+		runresult r = runmemglow(args, o);
+		EXPECT_EQ(r.out, report);
+		EXPECT_EQ(r.signal, SIGTERM);
+	}
+}
+
+// Each report goes out in one write, with the cursor-up before it, into a
+// pipe and on a terminal alike.
+TEST(EndToEnd, EachReportIsOneWrite)
+{
+	char log[] = "/tmp/memglow-writes-XXXXXX";
+	const int fd = mkstemp(log);
+	ASSERT_GE(fd, 0);
+	close(fd);
+	for (int columns : {-1, 40}) {
+		for (const char *layout : {"-t", "-o"}) {
+			runoptions o;
+			// The stand-in goes to the program alone, not to strace.
+			o.standin = false;
+			o.wrapper = {"strace", "-qq", "-e", "trace=write", "-e", "signal=none",
+				     "-E", std::string("LD_PRELOAD=") + STANDIN_LIB, "-o", log};
+			o.ptycolumns = columns;
+			o.env = {"STANDIN_FAIL=mem:4"};
+			runresult r = runmemglow({layout, "-s", "1"}, o);
+			ASSERT_EQ(r.status, 1) << r.err;
+			std::ifstream in(log);
+			std::string line;
+			int writes = 0;
+			while (std::getline(in, line))
+				writes += line.rfind("write(1,", 0) == 0;
+			EXPECT_EQ(writes, 3) << layout << " " << columns;
+		}
+	}
+	unlink(log);
 }
 
 TEST(EndToEnd, ARealPause)

@@ -45,7 +45,13 @@ std::string capture(const report &r, bool classic, uint64_t unit, bool total)
 	return std::string(buf, static_cast<size_t>(len));
 }
 
-const report example = make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);
+// The machine of the examples: 8 GiB with 1 GiB free and 3 GiB cache, 2 GiB
+// of swap, all free.  Made inside each test, so that a fault in the bar
+// builder fails the tests, not the start of the test program.
+report example()
+{
+	return make(8 * GiB, 1 * GiB, 3 * GiB, 2 * GiB, 2 * GiB);
+}
 
 struct layoutcase {
 	const char *name;
@@ -58,17 +64,27 @@ struct layoutcase {
 TEST(BarGraphLayout, Lines)
 {
 	const layoutcase cases[] = {
-		{"8 GiB in KiB", example, KiB, true,
+		{"8 GiB in KiB", example(), KiB, true,
 		 "Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
 		 "Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n"
 		 "Total     : " + framedbar(21, 14, 0) + "\033[0m(10485760=6291456+4194304)\n"},
-		{"8 GiB in MiB", example, MiB, false,
+		{"8 GiB in MiB", example(), MiB, false,
 		 "Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4096/8192)\n"
 		 "Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2048/2048)\n"},
 		{"no swap, in bytes", make(1000, 250, 500, 0, 0), 1, true,
 		 "Physical  : " + framedbar(8, 17, 10) + "75\033[0;31m%\033[0m\t(750/1000)\n"
 		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
 		 "Total     : " + framedbar(26, 9, 0) + "\033[0m(1000=750+250)\n"},
+		// Percentages are truncated: two thirds print 66, not 67.
+		{"two thirds", make(3000, 1000, 1000, 3000, 2000), 1, false,
+		 "Physical  : " + framedbar(11, 11, 13) + "66\033[0;31m%\033[0m\t(2000/3000)\n"
+		 "Swap      : " + framedbar(23, 0, 12) + "66\033[0;31m%\033[0m\t(2000/3000)\n"},
+		// The total bar is drawn from the whole-number percentage: 2.9 %
+		// available draws no mark, where the physical bar's 2.9 % draws one.
+		{"2.9 % available", make(1000, 29, 0, 0, 0), 1, true,
+		 "Physical  : " + framedbar(1, 0, 34) + "2\033[0;31m%\033[0m\t(29/1000)\n"
+		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
+		 "Total     : " + framedbar(0, 35, 0) + "\033[0m(1000=29+971)\n"},
 		// Both parts truncate down; the used part takes the odd unit.
 		{"odd bytes in MiB", make(3 * MiB - 1, MiB - 1, MiB - 1, MiB + 1, 1), MiB, true,
 		 "Physical  : " + framedbar(11, 11, 13) + "66\033[0;31m%\033[0m\t(1/2)\n"
@@ -79,12 +95,30 @@ TEST(BarGraphLayout, Lines)
 		EXPECT_EQ(capture(c.r, false, c.unit, c.total), c.want) << c.name;
 }
 
+// A report that does not fit in the buffer is refused, never cut short in
+// silence; one byte more than its length is enough.
+TEST(Layouts, AReportThatDoesNotFitIsRefused)
+{
+	const report r = example();
+	for (bool classic : {false, true}) {
+		const std::string whole = capture(r, classic, KiB, true);
+		for (size_t size : {size_t{0}, size_t{10}, whole.size() - 20, whole.size(),
+				    whole.size() + 1}) {
+			char buf[REPORTSIZE];
+			int len = classic ? printclassic(buf, size, &r.snap, &r.fig, KiB, true)
+					  : printbargraph(buf, size, &r.snap, &r.fig, &r.bars, KiB, true);
+			EXPECT_EQ(len, size > whole.size() ? static_cast<int>(whole.size()) : -1)
+				<< classic << " " << size;
+		}
+	}
+}
+
 TEST(ClassicLayout, Rows)
 {
 	const std::string header =
 		"             total       used       free     shared    buffers     cached\n";
 	const layoutcase cases[] = {
-		{"8 GiB in KiB", example, KiB, true, header +
+		{"8 GiB in KiB", example(), KiB, true, header +
 		 "Mem:       8388608    7340032    1048576          0          0    3145728\n"
 		 "Swap:      2097152          0    2097152\n"
 		 "Total:    10485760 = ( 7340032 (used) +  3145728 (free))\n"},

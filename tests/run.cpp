@@ -41,12 +41,21 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 			envs.push_back(*e);
 	if (opts.standin)
 		envs.push_back(std::string("LD_PRELOAD=") + STANDIN_LIB);
-	if (!opts.realsleep)
+	bool sleepset = false;
+	for (const auto &e : opts.env)
+		sleepset = sleepset || e.rfind("STANDIN_SLEEP=", 0) == 0;
+	if (!opts.realsleep && !sleepset)
 		envs.push_back("STANDIN_SLEEP=fake");
 	for (const auto &e : opts.env)
 		envs.push_back(e);
 
-	std::vector<char *> argv{const_cast<char *>(opts.argv0.c_str())};
+	std::vector<char *> argv;
+	for (const auto &w : opts.wrapper)
+		argv.push_back(const_cast<char *>(w.c_str()));
+	if (!opts.wrapper.empty())
+		argv.push_back(const_cast<char *>(memglowpath()));
+	else
+		argv.push_back(const_cast<char *>(opts.argv0.c_str()));
 	for (const auto &a : args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
@@ -93,7 +102,8 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	auto start = std::chrono::steady_clock::now();
 	pid_t pid;
 	void (*oldpipe)(int) = signal(SIGPIPE, opts.ignoresigpipe ? SIG_IGN : SIG_DFL);
-	if (posix_spawn(&pid, memglowpath(), &fa, nullptr, argv.data(), envp.data()) != 0)
+	const char *path = opts.wrapper.empty() ? memglowpath() : opts.wrapper[0].c_str();
+	if (posix_spawnp(&pid, path, &fa, nullptr, argv.data(), envp.data()) != 0)
 		abort();
 	signal(SIGPIPE, oldpipe);
 	posix_spawn_file_actions_destroy(&fa);

@@ -23,10 +23,12 @@ struct runoptions {
 	std::string stdoutpath;        // write stdout here instead of a pipe
 	bool closestdout = false;
 	bool standin = true;           // otherwise the real libstatgrab
-	bool realsleep = false;        // otherwise pauses are skipped
+	bool realsleep = false;        // otherwise pauses are skipped, unless env
+				       // sets STANDIN_SLEEP
 	size_t readlimit = 0;          // stop reading stdout after this many bytes
 	bool ignoresigpipe = false;    // start it with SIGPIPE ignored
 	double timeout = 20;           // then the run is killed
+	std::vector<std::string> wrapper;  // run the program under this command
 	int ptycolumns = -1;           // stdout is a terminal this wide, unless -1
 	// Called after each piece of stdout that arrives, with the program's
 	// process and, on a terminal, the terminal's controlling side.

@@ -11,6 +11,8 @@
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
  *   STANDIN_SLEEP=fake                  usleep returns at once
+ *   STANDIN_SLEEP=strict                the same, but a second or more is
+ *                                       refused with EINVAL, as POSIX allows
  *
  * It also stands in for usleep, so that pauses can be traced or skipped.
  */
@@ -31,7 +33,7 @@ static unsigned memcalls, swapcalls;
 /* The environment, read once, so that the stand-in costs next to nothing
  * per call when the program's own cost is measured. */
 static struct {
-	bool ready, trace, fakesleep, faildrop;
+	bool ready, trace, fakesleep, strictsleep, faildrop;
 	unsigned memfrom, swapfrom;  /* 0: never fails */
 	unsigned long long mem[3], swap[2];
 } cfg;
@@ -69,7 +71,8 @@ static void configure()
 	cfg.ready = true;
 	cfg.trace = getenv("STANDIN_TRACE") != nullptr;
 	const char *sleep = getenv("STANDIN_SLEEP");
-	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
+	cfg.strictsleep = sleep != nullptr && strcmp(sleep, "strict") == 0;
+	cfg.fakesleep = cfg.strictsleep || (sleep != nullptr && strcmp(sleep, "fake") == 0);
 	const char *fail = getenv("STANDIN_FAIL");
 	cfg.faildrop = fail != nullptr && strstr(fail, "drop") != nullptr;
 	cfg.memfrom = failsfrom(fail, "mem");
@@ -147,6 +150,10 @@ sg_swap_stats *sg_get_swap_stats(size_t *entries)
 int usleep(useconds_t us)
 {
 	enter("usleep(%u)", static_cast<unsigned>(us));
+	if (cfg.strictsleep && us >= 1000000) {
+		errno = EINVAL;
+		return -1;
+	}
 	if (cfg.fakesleep)
 		return 0;
 	struct timespec ts;

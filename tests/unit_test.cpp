@@ -185,6 +185,8 @@ TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
 		EXPECT_EQ(suminunits(c.a, c.b, c.unit), c.sum);
 		EXPECT_EQ(suminunits(c.b, c.a, c.unit), c.sum);
 	}
+	EXPECT_EQ(inunits(5, 0), 5u);  // no divisor counts as 1
+	EXPECT_EQ(inunits(UINT64_MAX, 1024), UINT64_MAX / 1024);
 	EXPECT_EQ(lessof(5, 7), 0u);
 	EXPECT_EQ(lessof(7, 5), 2u);
 
@@ -241,7 +243,10 @@ TEST(CommandLine, PauseLength)
 		{1, 1000000},
 		{4294.967296, 4294967296},  // past a 32-bit count
 		{9e12, 9000000000000000000},
-		{9.3e12, INT64_MAX},     // saturates
+		// 2^63 microseconds saturates; the delay just below it does not.
+		{9223372036854.775808, INT64_MAX},
+		{std::nextafter(9223372036854.775808, 0.0), 9223372036854773760},
+		{9.3e12, INT64_MAX},
 		{1e300, INT64_MAX},
 	};
 	for (const auto &c : cases)
@@ -256,6 +261,27 @@ struct scancase {
 	int linecount;
 	double delay;
 };
+
+// A scan that ends in the middle of grouped flags leaves nothing behind for
+// the next one.
+TEST(CommandLine, AScanStartsClean)
+{
+	char name[] = "memglow", vm[] = "-Vm", o[] = "-o", bm[] = "-bt";
+	char *first[] = {name, vm, nullptr};
+	char *second[] = {name, o, nullptr};
+	char *third[] = {name, bm, nullptr};
+	memsettings s;
+	const char *bad = nullptr;
+	ASSERT_EQ(scanoptions(2, first, &s, &bad), SCAN_VERSION);
+	ASSERT_EQ(scanoptions(2, second, &s, &bad), SCAN_REPORT);
+	EXPECT_EQ(s.unitdivisor, 1024u);
+	EXPECT_TRUE(s.classiclayout);
+	EXPECT_FALSE(s.showtotal);
+	ASSERT_EQ(scanoptions(2, third, &s, &bad), SCAN_REPORT);
+	EXPECT_EQ(s.unitdivisor, 1u);
+	EXPECT_FALSE(s.classiclayout);
+	EXPECT_TRUE(s.showtotal);
+}
 
 TEST(CommandLine, OptionsAndTheirResults)
 {
