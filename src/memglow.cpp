@@ -7,8 +7,8 @@
  */
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -105,10 +105,9 @@ static int refresh(const memsettings *settings)
 		/* The cursor-up goes out with the report it makes room for, so
 		 * that a failed sample leaves the last report whole.  It moves
 		 * over the rows the last report takes now: a terminal made
-		 * narrower since has wrapped its lines further. */
-		if (last >= 0 && continued) {
-			continued = 0;
-		} else if (last >= 0) {
+		 * narrower since has wrapped its lines further.  After a stop
+		 * and continue the report starts afresh below. */
+		if (last >= 0 && !continued) {
 			const unsigned columns = terminal ? termcolumns() : 0;
 			const int rows = columns > 0
 				? reportrows(text[last], static_cast<size_t>(len[last]), columns)
@@ -119,6 +118,7 @@ static int refresh(const memsettings *settings)
 			}
 			fputs(up, stdout);
 		}
+		continued = 0;
 		fwrite(text[cur], 1, static_cast<size_t>(len[cur]), stdout);
 		const int status = finish(0);
 		if (status != 0 || settings->delay == 0)
