@@ -138,11 +138,12 @@ int printclassic(char *buf, size_t size, const memsnapshot *snap,
  * cut short but terminated. */
 __attribute__((format(printf, 4, 5)))
 int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...);
-/* The terminal rows that whole lines of text take when written from the
- * start of a row, on a terminal of the given width in columns: each line
- * takes its printed width (control sequences take no column, a tab
- * advances to the next multiple of 8) divided by the width, rounded up,
- * and at least one row.  A width of 0 counts every line as one row. */
+/* The terminal rows that text takes when written from the start of a row,
+ * on a terminal of the given width in columns, up to the row the cursor
+ * ends on: each line takes its printed width (control sequences take no
+ * column; tab stops are every 8 columns of a row) divided by the width,
+ * rounded up, and at least one row; a line that fills its last row exactly
+ * takes no more.  A width of 0 counts every line as one row. */
 int reportrows(const char *text, size_t len, unsigned columns);
 
 #endif

@@ -19,30 +19,58 @@ int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...)
 	return 0;
 }
 
-/* The rows a line of the given printed width takes; a line that fills the
- * last row exactly leaves the cursor on it, not below it. */
-static size_t rowsof(size_t width, unsigned columns)
-{
-	if (columns == 0 || width == 0)
-		return 1;
-	return (width + columns - 1) / columns;
-}
-
-/* Other control characters take no column either. */
+/*
+ * Follows the cursor the way terminals move it: a character at the last
+ * column leaves the cursor there with a wrap pending, and the next character
+ * starts a new row; a tab goes to the next multiple of 8 in its row, or to
+ * the last column, and never wraps.
+ */
 int reportrows(const char *text, size_t len, unsigned columns)
 {
 	size_t rows = 0;
-	size_t width = 0;
+	size_t linerows = 1;
+	unsigned x = 0;
+	bool pending = false;
 
 	for (size_t i = 0; i < len; i++) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
 		if (c >= ' ') {
-			width++;
+			/* A run of printing characters, placed at once. */
+			size_t n = 1;
+			while (i + n < len && static_cast<unsigned char>(text[i + n]) >= ' ')
+				n++;
+			i += n - 1;
+			if (columns == 0)
+				continue;
+			if (pending) {
+				linerows++;
+				x = 0;
+				pending = false;
+			}
+			if (n > columns - x) {
+				/* Past the end of this row: the rest fill whole rows and
+				 * part of the last. */
+				const size_t rest = n - (columns - x);
+				linerows += (rest + columns - 1) / columns;
+				n = (rest - 1) % columns + 1;
+				x = 0;
+			}
+			if (x + n == columns) {
+				x = columns - 1;
+				pending = true;
+			} else {
+				x += static_cast<unsigned>(n);
+			}
 		} else if (c == '\n') {
-			rows += rowsof(width, columns);
-			width = 0;
+			rows += linerows;
+			linerows = 1;
+			x = 0;
+			pending = false;
 		} else if (c == '\t') {
-			width = (width / 8 + 1) * 8;
+			if (columns > 0 && !pending) {
+				const unsigned stop = (x / 8 + 1) * 8;
+				x = stop < columns ? stop : columns - 1;
+			}
 		} else if (c == '\033') {
 			/* A control sequence takes no column: ESC [, its
 			 * parameters, up to its final byte. */
@@ -56,9 +84,9 @@ int reportrows(const char *text, size_t len, unsigned columns)
 				i++;
 			}
 		}
+		/* Other control characters take no column either. */
 	}
 	/* An unfinished last line leaves the cursor on its last row. */
-	if (width > 0)
-		rows += rowsof(width, columns) - 1;
+	rows += linerows - 1;
 	return rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
 }

@@ -432,7 +432,10 @@ TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 		{"the Total line one column over", 75, {"-t"}, {}, bars + total, "\033[4A"},
 		{"each line wraps once", 60, {"-t"}, {}, bars + total, "\033[6A"},
 		{"each line wraps twice", 36, {"-t"}, {}, bars + total, "\033[9A"},
-		{"only the Total line wraps twice", 37, {"-t"}, {}, bars + total, "\033[7A"},
+		// At 37 columns each line takes three rows: the tab, on the second
+		// row, goes to that row's column 24, not to the line's column 56.
+		{"tab stops in a wrapped row", 37, {"-t"}, {}, bars + total, "\033[9A"},
+		{"only the Swap line takes three rows", 38, {"-t"}, {}, bars + total, "\033[7A"},
 		{"1 TiB in bytes, 80 columns", 80, {"-b", "-t"}, widebytes, wide, "\033[5A"},
 		{"1 TiB in bytes, 85 columns", 85, {"-b", "-t"}, widebytes, wide, "\033[3A"},
 		{"classic in bytes, wide figures", 73, {"-o", "-b"}, widebytes, widetable, "\033[4A"},

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: ISC
 // The bar builder, the derived figures and the command line, without the
 // statistics library.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -218,8 +220,14 @@ TEST(Terminal, RowsOfWrappedLines)
 		{"empty lines", "\n\n\n", 80, 3},
 		{"sequences take no column", red + w80 + red + "\033[0m\n", 80, 1},
 		{"a tab to column 8", "a\tb\n", 9, 1},
-		{"a tab past the width", "a\tb\n", 8, 2},
-		{"a tab from column 8", "12345678\tb\n", 16, 2},
+		// A tab stops at the last column and never wraps.
+		{"a tab past the width", "a\tb\n", 8, 1},
+		{"a tab from column 8", "12345678\tb\n", 16, 1},
+		{"a tab with a wrap pending", "12345678\tb\n", 8, 2},
+		// Tab stops count from the start of each row: 53 columns, then a
+		// tab to column 24 of the second row, and 17 more.
+		{"a tab in a wrapped row", std::string(53, 'x') + "\t" + std::string(17, 'x') + "\n", 37, 3},
+		{"a tab in a wrapped row, wider", std::string(53, 'x') + "\t" + std::string(17, 'x') + "\n", 38, 2},
 		{"width 0 counts lines", w161 + "\n" + w81 + "\n", 0, 2},
 		{"one column", "abc\n\n", 1, 4},
 		{"an unfinished line", "ab\n" + w161, 80, 3},
@@ -229,6 +237,55 @@ TEST(Terminal, RowsOfWrappedLines)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(reportrows(c.text.data(), c.text.size(), c.columns), c.rows) << c.name;
+}
+
+// The same count, one character at a time, the way a terminal moves its
+// cursor; the program places runs of characters at once.
+int rowsbyhand(const std::string &text, unsigned columns)
+{
+	int rows = 0, linerows = 1;
+	unsigned x = 0;
+	bool pending = false;
+	for (size_t i = 0; i < text.size(); i++) {
+		const char c = text[i];
+		if (c == '\033') {
+			while (++i < text.size() && !(text[i] >= 0x40 && text[i] <= 0x7e && text[i] != '['))
+				;
+		} else if (c == '\n') {
+			rows += linerows;
+			linerows = 1;
+			x = 0;
+			pending = false;
+		} else if (columns == 0) {
+		} else if (c == '\t') {
+			if (!pending)
+				x = std::min((x / 8 + 1) * 8, columns - 1);
+		} else if (pending) {
+			linerows++;
+			pending = columns == 1;
+			x = pending ? 0 : 1;
+		} else if (x == columns - 1) {
+			pending = true;
+		} else {
+			x++;
+		}
+	}
+	return rows + linerows - 1;
+}
+
+TEST(Terminal, RowsMatchACharacterByCharacterCount)
+{
+	std::mt19937 rng(91);
+	const std::string pieces[] = {"x", "xxxxxxx", std::string(40, 'y'), "\t", "\n",
+				      "\033[1;31m", "\033[0m"};
+	for (int i = 0; i < 20000; i++) {
+		std::string text;
+		for (int n = rng() % 12; n > 0; n--)
+			text += pieces[rng() % 7];
+		const unsigned columns = rng() % 90;
+		ASSERT_EQ(reportrows(text.data(), text.size(), columns), rowsbyhand(text, columns))
+			<< columns << " " << testing::PrintToString(text);
+	}
 }
 
 TEST(CommandLine, PauseLength)
