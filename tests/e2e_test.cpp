@@ -399,14 +399,11 @@ TEST(EndToEnd, RealLibrary)
 		"Total     : " + bar + "\033\\[0m\\([0-9]+=[0-9]+\\+[0-9]+\\)\n"))) << r.out;
 }
 
-}  // namespace
-
-namespace {
 
 // On a terminal the cursor goes up over the rows the last report took at the
-// terminal's width, counting lines that wrapped; the tab after the
-// percentage goes to column 56, so the stand-in's lines are 73 columns wide
-// and its Total line 76.
+// terminal's width, counting lines that wrapped, and into a pipe one line per
+// line.  The tab after the percentage goes to column 56, so the stand-in's
+// lines are 73 columns wide and its Total line 76.
 TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 {
 	// 1 TiB, all of it free, and no swap, in bytes: lines of 85, 61 and 81
@@ -442,6 +439,8 @@ TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 		{"classic, 73 columns exactly", 73, {"-o"}, {}, table, "\033[3A"},
 		{"classic, one column short", 72, {"-o"}, {}, table, "\033[5A"},
 		{"a width of 0 counts lines", 0, {"-b", "-t"}, widebytes, wide, "\033[3A"},
+		// Into a pipe nothing can wrap: one line up per line.
+		{"1 TiB in bytes, into a pipe", -1, {"-b", "-t"}, widebytes, wide, "\033[3A"},
 	};
 	for (const auto &c : cases) {
 		runoptions o;
@@ -457,23 +456,6 @@ TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 	}
 }
 
-}  // namespace
-
-namespace {
-
-// Into a pipe or a file nothing can wrap: the cursor goes up one line per
-// line, however wide the lines are.
-TEST(EndToEnd, RefreshIntoAPipeCountsLines)
-{
-	const e2ecase c = {"1 TiB in bytes", {"-b", "-t", "-s", "1"},
-		{"STANDIN_MEM=1099511627776 1099511627776 0", "STANDIN_SWAP=0 0", "STANDIN_FAIL=mem:3"},
-		"", failed, 1};
-	runresult r = runmemglow(c.args, [&] { runoptions o; o.env = c.env; return o; }());
-	const size_t half = r.out.find("\033[3A");
-	ASSERT_NE(half, std::string::npos);
-	EXPECT_EQ(r.out, r.out.substr(0, half) + "\033[3A" + r.out.substr(0, half));
-	EXPECT_EQ(r.status, 1);
-}
 
 // A terminal resized between two reports: the cursor goes up over the rows
 // the last report takes at the new width.
