@@ -7,9 +7,8 @@
  */
 #include <cerrno>
 #include <cstdio>
-#include <csignal>
 #include <cstring>
-#include <sys/ioctl.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "memglow.h"
@@ -27,42 +26,41 @@ static int finish(int status)
 	return status;
 }
 
-/* Set when the process is continued after a stop: the shell has written
- * below the last report since, so the next report starts afresh. */
-static volatile sig_atomic_t continued = 0;
-
-static void oncontinue(int)
+/* The microseconds slept since start, at most most. */
+static int64_t slept(const struct timespec *start, useconds_t most)
 {
-	continued = 1;
+	struct timespec now;
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	const int64_t us = (static_cast<int64_t>(now.tv_sec) - start->tv_sec) * 1000000 +
+			   (now.tv_nsec - start->tv_nsec) / 1000;
+	return us < 0 ? 0 : us > static_cast<int64_t>(most) ? static_cast<int64_t>(most) : us;
 }
 
 /* usleep need not take a second or more at once, so a long pause is slept
  * in pieces, as large as the platform allows; once refused, the largest
  * piece stays under a second for the rest of the run.  A continue after a
- * stop ends the pause. */
+ * stop ends the pause; other signals (a resize) only interrupt a piece,
+ * whose rest is then slept. */
 static void pausefor(int64_t us)
 {
 	static useconds_t most = static_cast<useconds_t>(-1);
 
-	while (us > 0 && !continued) {
+	while (us > 0 && !drawcontinued()) {
 		const useconds_t piece = static_cast<uint64_t>(us) < most
 						 ? static_cast<useconds_t>(us)
 						 : most;
-		if (usleep(piece) != 0 && errno == EINVAL && most > 999999) {
+		struct timespec start;
+		clock_gettime(CLOCK_MONOTONIC, &start);
+		if (usleep(piece) == 0) {
+			us -= piece;
+		} else if (errno == EINVAL && most > 999999) {
 			most = 999999;
-			continue;
+		} else if (errno == EINTR) {
+			us -= slept(&start, piece);
+		} else {
+			us -= piece;
 		}
-		us -= piece;
 	}
-}
-
-/* The terminal's width in columns, or 0 where it is unknown. */
-static unsigned termcolumns(void)
-{
-	struct winsize ws;
-	if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0)
-		return 0;
-	return ws.ws_col;
 }
 
 static int refresh(const memsettings *settings)
@@ -70,58 +68,35 @@ static int refresh(const memsettings *settings)
 	memsnapshot snap;
 	memfigures fig;
 	membars bars;
-	/* This report and the last, whose rows the cursor-up moves over. */
-	char text[2][REPORTSIZE];
-	int len[2] = {0, 0};
-	char up[16];
-	int uprows = settings->linecount;
-	/* Only a terminal can wrap lines: the width is asked of nothing else. */
-	const bool terminal = isatty(STDOUT_FILENO);
+	char text[REPORTSIZE];
+	drawstate screen;
+	const bool refreshing = settings->delay != 0;
 
-	if (settings->delay != 0) {
-		struct sigaction sa;
-		memset(&sa, 0, sizeof sa);
-		sa.sa_handler = oncontinue;
-		sigemptyset(&sa.sa_mask);
-		sigaction(SIGCONT, &sa, nullptr);
-	}
-	snprintf(up, sizeof up, "\033[%iA", uprows);
-	for (int cur = 0, last = -1;; last = cur, cur = 1 - cur) {
+	startdrawing(&screen, isatty(STDOUT_FILENO), settings->linecount, refreshing);
+	for (;;) {
+		/* A failed sample leaves the last report whole. */
 		if (getsnapshot(&snap) != 0) {
+			enddrawing(stdout);
+			fflush(stdout);
 			fputs("Error getting memory information.\n", stderr);
 			return finish(1);
 		}
 		derivefigures(&snap, &fig);
 		buildbars(&fig, &bars);
-		len[cur] = settings->classiclayout
-			? printclassic(text[cur], REPORTSIZE, &snap, &fig,
+		const int len = settings->classiclayout
+			? printclassic(text, sizeof text, &snap, &fig,
 				       settings->unitdivisor, settings->showtotal)
-			: printbargraph(text[cur], REPORTSIZE, &snap, &fig, &bars,
+			: printbargraph(text, sizeof text, &snap, &fig, &bars,
 					settings->unitdivisor, settings->showtotal);
-		if (len[cur] < 0) {
+		if (len < 0 || drawreport(&screen, stdout, text, static_cast<size_t>(len),
+					  !refreshing) != 0) {
+			enddrawing(stdout);
+			fflush(stdout);
 			fputs("memglow: report too long\n", stderr);
 			return finish(1);
 		}
-		/* The cursor-up goes out with the report it makes room for, so
-		 * that a failed sample leaves the last report whole.  It moves
-		 * over the rows the last report takes now: a terminal made
-		 * narrower since has wrapped its lines further.  After a stop
-		 * and continue the report starts afresh below. */
-		if (last >= 0 && !continued) {
-			const unsigned columns = terminal ? termcolumns() : 0;
-			const int rows = columns > 0
-				? reportrows(text[last], static_cast<size_t>(len[last]), columns)
-				: settings->linecount;
-			if (rows != uprows) {
-				uprows = rows;
-				snprintf(up, sizeof up, "\033[%iA", uprows);
-			}
-			fputs(up, stdout);
-		}
-		continued = 0;
-		fwrite(text[cur], 1, static_cast<size_t>(len[cur]), stdout);
 		const int status = finish(0);
-		if (status != 0 || settings->delay == 0)
+		if (status != 0 || !refreshing)
 			return status;
 		pausefor(settings->pauseus);
 	}

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: ISC
 /*
- * The interface between the driver (memglow.cpp), the sampler (sampler.cpp)
- * and the two report layouts (bargraph.cpp, classic.cpp) with the
- * arithmetic they share (figures.cpp).  Only the sampler
+ * The interface between the driver (memglow.cpp), the sampler (sampler.cpp),
+ * the two report layouts (bargraph.cpp, classic.cpp) with the arithmetic
+ * (figures.cpp) and formatting (format.cpp) they share, and the drawing of
+ * each report over the last (redraw.cpp).  Only the sampler
  * talks to the statistics library; everything else is a pure function of a
  * snapshot and the report settings.
  */
@@ -11,6 +12,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+
+/* printf-style checking where the compiler has it. */
+#if defined(__GNUC__) || defined(__clang__)
+#define MEMGLOW_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define MEMGLOW_PRINTF(f, a)
+#endif
 
 
 enum { BARLEN = 35 };
@@ -132,18 +141,48 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 int printclassic(char *buf, size_t size, const memsnapshot *snap,
 		 const memfigures *fig, uint64_t unitdivisor, bool showtotal);
 
-/* text.cpp */
+/* format.cpp */
 /* Formats onto the text of *len bytes in buf (size bytes in all) and
  * advances *len: 0, or -1 when the result does not fit, with the text
  * cut short but terminated. */
-__attribute__((format(printf, 4, 5)))
+MEMGLOW_PRINTF(4, 5)
 int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...);
-/* The terminal rows that text takes when written from the start of a row,
- * on a terminal of the given width in columns, up to the row the cursor
- * ends on: each line takes its printed width (control sequences take no
- * column; tab stops are every 8 columns of a row) divided by the width,
- * rounded up, and at least one row; a line that fills its last row exactly
- * takes no more.  A width of 0 counts every line as one row. */
+
+/* redraw.cpp: each report drawn over the last. */
+/* Room for a report as it goes out: the cursor movement before it and the
+ * spaces of its tabs. */
+enum { FRAMESIZE = REPORTSIZE + 64 };
+struct drawstate {
+	bool terminal;     /* otherwise a pipe or a file */
+	bool drawn;        /* a report went out */
+	int linecount;     /* lines of a report */
+	unsigned columns;  /* the width the last report was drawn at */
+	int up;            /* rows above the cursor's that the last one takes */
+};
+/* Starts the drawing of a run; a refreshing run also learns of continues,
+ * and on a terminal of resizes and of the signals that end it. */
+void startdrawing(drawstate *d, bool terminal, int linecount, bool refreshing);
+/* Writes the report (whole lines) to out, drawn over the last; last says
+ * that the run ends with it.  -1 when it does not fit in a frame. */
+int drawreport(drawstate *d, FILE *out, const char *report, size_t len, bool last);
+/* Gives back the newline that a terminal's last report holds, if any. */
+void enddrawing(FILE *out);
+/* Whether the run was continued after a stop since the last report. */
+bool drawcontinued(void);
+/* The pure part of drawreport.  startframes starts a run's state;
+ * drawframe makes what goes out for the report, as a terminated frame of
+ * at most size bytes, given the terminal's width (0 where unknown) and
+ * whether the screen moved since the last report (afresh), and returns its
+ * length, or -1 when it does not fit. */
+void startframes(drawstate *d, bool terminal, int linecount);
+int drawframe(drawstate *d, char *frame, size_t size, const char *report,
+	      size_t len, unsigned columns, bool afresh, bool last);
+/* The rows from the first of the text's, written from the start of a row,
+ * to the row the cursor ends on, on a terminal of the given width: each
+ * line takes its printed width (escape sequences take no column, a tab
+ * goes to the next multiple of 8 of its line) over the width, rounded up,
+ * and at least one row; a line that fills its last row exactly takes no
+ * more.  A width of 0 counts every line as one row. */
 int reportrows(const char *text, size_t len, unsigned columns);
 
 #endif

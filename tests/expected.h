@@ -3,6 +3,7 @@
 #ifndef MEMGLOW_TESTS_EXPECTED_H
 #define MEMGLOW_TESTS_EXPECTED_H
 
+#include <cstddef>
 #include <string>
 
 // The bar string itself: the three segments and the colours between them.
@@ -17,6 +18,35 @@ inline std::string framedbar(unsigned hashes, unsigned percents, unsigned dots)
 {
 	return "\033[1;30m[\033[1;32m" + expectedbar(hashes, percents, dots) +
 	       "\033[1;30m]\033[1;37m ";
+}
+
+// A report as it goes to a terminal: each tab as the spaces to the next
+// multiple of 8 in its line, and the last newline held back.
+inline std::string asdrawn(const std::string &report)
+{
+	std::string out;
+	size_t column = 0;
+	for (size_t i = 0; i < report.size(); i++) {
+		const char c = report[i];
+		if (c == '\033') {
+			const size_t end = report.find('m', i);
+			out += report.substr(i, end - i + 1);
+			i = end;
+		} else if (c == '\n') {
+			out += c;
+			column = 0;
+		} else if (c == '\t') {
+			do {
+				out += ' ';
+			} while (++column % 8 != 0);
+		} else {
+			out += c;
+			column++;
+		}
+	}
+	if (!out.empty() && out.back() == '\n')
+		out.pop_back();
+	return out;
 }
 
 #endif

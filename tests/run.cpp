@@ -68,16 +68,18 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	if (pipe(errp) != 0)
 		abort();
 	if (opts.ptycolumns >= 0) {
-		// A terminal of one row per line that passes bytes through as
-		// they are written.
+		// Raw, a terminal passes bytes through as they are written.
 		struct winsize ws = {};
-		ws.ws_row = 50;
+		ws.ws_row = static_cast<unsigned short>(opts.ptyrows);
 		ws.ws_col = static_cast<unsigned short>(opts.ptycolumns);
 		if (openpty(&outp[0], &outp[1], nullptr, nullptr, &ws) != 0)
 			abort();
 		struct termios t;
 		tcgetattr(outp[1], &t);
-		cfmakeraw(&t);
+		if (opts.cooked)
+			t.c_oflag |= OPOST | ONLCR;
+		else
+			cfmakeraw(&t);
 		tcsetattr(outp[1], TCSANOW, &t);
 	} else if (pipe(outp) != 0) {
 		abort();
@@ -90,6 +92,11 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	else if (!opts.stdoutpath.empty())
 		posix_spawn_file_actions_addopen(&fa, 1, opts.stdoutpath.c_str(),
 						 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	else if (opts.ptycolumns >= 0)
+		// The terminal becomes the program's controlling terminal, in a
+		// session of its own, so that it gets the terminal's signals
+		// (a resize, ^C) as it would from a shell.
+		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]), O_RDWR, 0);
 	else
 		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
 	posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
@@ -102,11 +109,21 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	auto start = std::chrono::steady_clock::now();
 	pid_t pid;
 	void (*oldpipe)(int) = signal(SIGPIPE, opts.ignoresigpipe ? SIG_IGN : SIG_DFL);
+	std::vector<void (*)(int)> old;
+	for (int sig : opts.ignored)
+		old.push_back(signal(sig, SIG_IGN));
 	const char *path = opts.wrapper.empty() ? memglowpath() : opts.wrapper[0].c_str();
-	if (posix_spawnp(&pid, path, &fa, nullptr, argv.data(), envp.data()) != 0)
+	posix_spawnattr_t attr;
+	posix_spawnattr_init(&attr);
+	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty())
+		posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+	if (posix_spawnp(&pid, path, &fa, &attr, argv.data(), envp.data()) != 0)
 		abort();
 	signal(SIGPIPE, oldpipe);
+	for (size_t i = 0; i < opts.ignored.size(); i++)
+		signal(opts.ignored[i], old[i]);
 	posix_spawn_file_actions_destroy(&fa);
+	posix_spawnattr_destroy(&attr);
 	close(outp[1]);
 	close(errp[1]);
 

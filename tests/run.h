@@ -27,9 +27,13 @@ struct runoptions {
 				       // sets STANDIN_SLEEP
 	size_t readlimit = 0;          // stop reading stdout after this many bytes
 	bool ignoresigpipe = false;    // start it with SIGPIPE ignored
+	std::vector<int> ignored;      // and these signals
 	double timeout = 20;           // then the run is killed
 	std::vector<std::string> wrapper;  // run the program under this command
 	int ptycolumns = -1;           // stdout is a terminal this wide, unless -1
+	int ptyrows = 50;              // and this tall
+	bool cooked = false;           // the terminal as a shell leaves it (line
+				       // ends as CR LF, echo), otherwise raw
 	// Called after each piece of stdout that arrives, with the program's
 	// process and, on a terminal, the terminal's controlling side.
 	std::function<void(pid_t pid, int pty, const std::string &out)> onoutput;

@@ -7,6 +7,9 @@
  *
  *   STANDIN_MEM="total memfree cached"  bytes; default 8 GiB, 1 GiB, 3 GiB
  *   STANDIN_SWAP="total free"           bytes; default 2 GiB, 2 GiB
+ *                                       Either takes a list of figures, one
+ *                                       entry per query, separated by ';';
+ *                                       the last one repeats
  *   STANDIN_FAIL="drop,mem:N,swap:N"    privilege release fails; the Nth and
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
@@ -16,6 +19,7 @@
  *
  * It also stands in for usleep, so that pauses can be traced or skipped.
  */
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -26,6 +30,8 @@
 
 #include <statgrab.h>
 
+enum { MAXSAMPLES = 32 };
+
 static sg_mem_stats mem;
 static sg_swap_stats swp;
 static unsigned memcalls, swapcalls;
@@ -35,7 +41,9 @@ static unsigned memcalls, swapcalls;
 static struct {
 	bool ready, trace, fakesleep, strictsleep, faildrop;
 	unsigned memfrom, swapfrom;  /* 0: never fails */
-	unsigned long long mem[3], swap[2];
+	/* Figures for each query, up to the last given, which repeats. */
+	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][2];
+	unsigned memsamples, swapsamples;
 } cfg;
 
 /* The call number from which queries of this kind fail, or 0. */
@@ -53,15 +61,27 @@ static unsigned failsfrom(const char *fail, const char *kind)
 	return 0;
 }
 
-static void figures(const char *name, unsigned long long *v, int n)
+/* Reads entries of n figures each, separated by ';', into v; returns how
+ * many there are, and 1 when none are set (the defaults stand). */
+static unsigned figures(const char *name, unsigned long long (*v)[3], int n)
 {
 	const char *text = getenv(name);
+	unsigned count = 0;
 	char *end;
 
-	for (int i = 0; text != nullptr && i < n; i++) {
-		v[i] = strtoull(text, &end, 10);
-		text = end;
+	while (text != nullptr && count < MAXSAMPLES) {
+		if (count > 0)
+			memcpy(v[count], v[count - 1], sizeof v[count]);
+		for (int i = 0; i < n; i++) {
+			v[count][i] = strtoull(text, &end, 10);
+			text = end;
+		}
+		count++;
+		text = strchr(text, ';');
+		if (text != nullptr)
+			text++;
 	}
+	return count > 0 ? count : 1;
 }
 
 static void configure()
@@ -77,12 +97,16 @@ static void configure()
 	cfg.faildrop = fail != nullptr && strstr(fail, "drop") != nullptr;
 	cfg.memfrom = failsfrom(fail, "mem");
 	cfg.swapfrom = failsfrom(fail, "swap");
-	cfg.mem[0] = 8ULL << 30;
-	cfg.mem[1] = 1ULL << 30;
-	cfg.mem[2] = 3ULL << 30;
-	cfg.swap[0] = cfg.swap[1] = 2ULL << 30;
-	figures("STANDIN_MEM", cfg.mem, 3);
-	figures("STANDIN_SWAP", cfg.swap, 2);
+	cfg.mem[0][0] = 8ULL << 30;
+	cfg.mem[0][1] = 1ULL << 30;
+	cfg.mem[0][2] = 3ULL << 30;
+	cfg.swap[0][0] = cfg.swap[0][1] = 2ULL << 30;
+	cfg.memsamples = figures("STANDIN_MEM", cfg.mem, 3);
+	unsigned long long swap[MAXSAMPLES][3];
+	memcpy(swap[0], cfg.swap[0], sizeof cfg.swap[0]);
+	cfg.swapsamples = figures("STANDIN_SWAP", swap, 2);
+	for (unsigned i = 0; i < cfg.swapsamples; i++)
+		memcpy(cfg.swap[i], swap[i], sizeof cfg.swap[i]);
 }
 
 /* Every entry point starts here: reads the settings once and logs the call. */
@@ -127,9 +151,10 @@ sg_mem_stats *sg_get_mem_stats(size_t *entries)
 	enter("%s", entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
 	if (fails(cfg.memfrom, ++memcalls))
 		return nullptr;
-	mem.total = cfg.mem[0];
-	mem.free = cfg.mem[1] + cfg.mem[2];
-	mem.cache = cfg.mem[2];
+	const unsigned long long *m = cfg.mem[std::min(memcalls, cfg.memsamples) - 1];
+	mem.total = m[0];
+	mem.free = m[1] + m[2];
+	mem.cache = m[2];
 	mem.used = mem.total - mem.free;
 	mem.systime = time(nullptr);
 	return &mem;
@@ -140,8 +165,9 @@ sg_swap_stats *sg_get_swap_stats(size_t *entries)
 	enter("%s", entries == nullptr ? "sg_get_swap_stats" : "sg_get_swap_stats(entries)");
 	if (fails(cfg.swapfrom, ++swapcalls))
 		return nullptr;
-	swp.total = cfg.swap[0];
-	swp.free = cfg.swap[1];
+	const unsigned long long *w = cfg.swap[std::min(swapcalls, cfg.swapsamples) - 1];
+	swp.total = w[0];
+	swp.free = w[1];
 	swp.used = swp.total - swp.free;
 	swp.systime = time(nullptr);
 	return &swp;

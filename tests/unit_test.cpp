@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "expected.h"
 #include "memglow.h"
+#include "screen.h"
 
 namespace {
 
@@ -201,8 +203,8 @@ TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
 		EXPECT_EQ(wholepercent(c.p), c.whole) << c.p;
 }
 
-// The rows text takes on a terminal: printed widths, with control
-// sequences taking no column and tabs going to the next multiple of 8.
+// The rows text takes on a terminal: printed widths, with escape sequences
+// taking no column and tabs going to the next multiple of 8 of their line.
 TEST(Terminal, RowsOfWrappedLines)
 {
 	const std::string w80(80, 'x'), w81(81, 'x'), w161(161, 'x');
@@ -219,48 +221,38 @@ TEST(Terminal, RowsOfWrappedLines)
 		{"three rows", w161 + "\n", 80, 3},
 		{"empty lines", "\n\n\n", 80, 3},
 		{"sequences take no column", red + w80 + red + "\033[0m\n", 80, 1},
+		{"any final byte ends a sequence", "\033[1@" + w80 + "\033[~\033[ q\033[?25l\n", 80, 1},
+		{"a two-byte escape", "\0337" + w80 + "\0338\n", 80, 1},
 		{"a tab to column 8", "a\tb\n", 9, 1},
-		// A tab stops at the last column and never wraps.
-		{"a tab past the width", "a\tb\n", 8, 1},
-		{"a tab from column 8", "12345678\tb\n", 16, 1},
-		{"a tab with a wrap pending", "12345678\tb\n", 8, 2},
-		// Tab stops count from the start of each row: 53 columns, then a
-		// tab to column 24 of the second row, and 17 more.
-		{"a tab in a wrapped row", std::string(53, 'x') + "\t" + std::string(17, 'x') + "\n", 37, 3},
-		{"a tab in a wrapped row, wider", std::string(53, 'x') + "\t" + std::string(17, 'x') + "\n", 38, 2},
+		{"a tab past the width", "a\tb\n", 8, 2},
+		{"a tab from column 8", "12345678\tb\n", 16, 2},
+		{"a tab that fills the row", "1234567\t\n", 8, 1},
+		// Tab stops count in the line, as the spaces that replace them.
+		{"a tab in a wrapped row", std::string(53, 'x') + "\t" + std::string(17, 'x') + "\n", 37, 2},
 		{"width 0 counts lines", w161 + "\n" + w81 + "\n", 0, 2},
 		{"one column", "abc\n\n", 1, 4},
 		{"an unfinished line", "ab\n" + w161, 80, 3},
 		{"an unfinished line of the width", w80, 80, 0},
 		{"nothing", "", 80, 0},
 		{"a cut-off sequence", "ab\033[1;3", 1, 1},
+		{"a cut-off escape", "ab\033", 1, 1},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(reportrows(c.text.data(), c.text.size(), c.columns), c.rows) << c.name;
 }
 
 // The same count, one character at a time, the way a terminal moves its
-// cursor; the program places runs of characters at once.
+// cursor over the text with its tabs as spaces.
 int rowsbyhand(const std::string &text, unsigned columns)
 {
 	int rows = 0, linerows = 1;
-	unsigned x = 0;
+	unsigned x = 0, linecolumn = 0;
 	bool pending = false;
-	for (size_t i = 0; i < text.size(); i++) {
-		const char c = text[i];
-		if (c == '\033') {
-			while (++i < text.size() && !(text[i] >= 0x40 && text[i] <= 0x7e && text[i] != '['))
-				;
-		} else if (c == '\n') {
-			rows += linerows;
-			linerows = 1;
-			x = 0;
-			pending = false;
-		} else if (columns == 0) {
-		} else if (c == '\t') {
-			if (!pending)
-				x = std::min((x / 8 + 1) * 8, columns - 1);
-		} else if (pending) {
+	auto place = [&]() {
+		linecolumn++;
+		if (columns == 0)
+			return;
+		if (pending) {
 			linerows++;
 			pending = columns == 1;
 			x = pending ? 0 : 1;
@@ -269,22 +261,162 @@ int rowsbyhand(const std::string &text, unsigned columns)
 		} else {
 			x++;
 		}
+	};
+	for (size_t i = 0; i < text.size(); i++) {
+		const char c = text[i];
+		if (c == '\033') {
+			if (i + 1 < text.size() && text[i + 1] == '[') {
+				for (i += 2; i < text.size() && !(text[i] >= 0x40 && text[i] <= 0x7e); i++)
+					;
+			} else {
+				i++;
+			}
+		} else if (c == '\n') {
+			rows += linerows;
+			linerows = 1;
+			x = linecolumn = 0;
+			pending = false;
+		} else if (c == '\t') {
+			do
+				place();
+			while (linecolumn % 8 != 0);
+		} else if (static_cast<unsigned char>(c) >= ' ') {
+			place();
+		}
 	}
 	return rows + linerows - 1;
 }
 
+// Texts of every kind of piece, including escapes with other final bytes,
+// two-byte escapes and sequences cut off at the end; each is counted from
+// a copy of its exact size, so that a read past its end stops the test
+// under AddressSanitizer.
 TEST(Terminal, RowsMatchACharacterByCharacterCount)
 {
 	std::mt19937 rng(91);
 	const std::string pieces[] = {"x", "xxxxxxx", std::string(40, 'y'), "\t", "\n",
-				      "\033[1;31m", "\033[0m"};
+				      "\033[1;31m", "\033[0m", "\0337", "\033[2@", "\033[~",
+				      "\033[ q", "\033[?25h", "\033", "\033[", "\033[12;"};
+	const size_t npieces = sizeof pieces / sizeof pieces[0];
 	for (int i = 0; i < 20000; i++) {
 		std::string text;
 		for (int n = rng() % 12; n > 0; n--)
-			text += pieces[rng() % 7];
+			text += pieces[rng() % npieces];
 		const unsigned columns = rng() % 90;
-		ASSERT_EQ(reportrows(text.data(), text.size(), columns), rowsbyhand(text, columns))
+		std::unique_ptr<char[]> exact(new char[text.size()]);
+		memcpy(exact.get(), text.data(), text.size());
+		ASSERT_EQ(reportrows(exact.get(), text.size(), columns), rowsbyhand(text, columns))
 			<< columns << " " << testing::PrintToString(text);
+	}
+}
+
+std::string frame(drawstate *d, const std::string &report, unsigned columns, bool afresh,
+		  bool last)
+{
+	char buf[FRAMESIZE];
+	const int n = drawframe(d, buf, sizeof buf, report.data(), report.size(), columns, afresh, last);
+	EXPECT_GE(n, 0);
+	return n < 0 ? "" : std::string(buf, static_cast<size_t>(n));
+}
+
+// What goes out before and with each report.
+TEST(Redraw, Frames)
+{
+	const std::string two = "a\tb\nc\n", three = "x\ny\nz\n";
+	drawstate pipe;
+	startframes(&pipe, false, 2);
+	EXPECT_EQ(frame(&pipe, two, 80, false, false), two);
+	EXPECT_EQ(frame(&pipe, two, 80, false, false), "\033[2A" + two);
+	EXPECT_EQ(frame(&pipe, two, 80, true, false), two);  // continued
+	EXPECT_EQ(frame(&pipe, two, 0, false, true), "\033[2A" + two);
+
+	drawstate tty;
+	startframes(&tty, true, 3);
+	EXPECT_EQ(frame(&tty, two, 80, false, false), "a       b\nc");
+	EXPECT_EQ(frame(&tty, three, 80, false, false), "\r\033[1A\033[Jx\ny\nz");
+	// The count is of the report on screen: three rows, wherever the next
+	// one ends.
+	EXPECT_EQ(frame(&tty, two, 80, false, false), "\r\033[2A\033[Ja       b\nc");
+	EXPECT_EQ(frame(&tty, std::string(25, 'w') + "\n", 10, false, false), "\r\033[1A\033[J" + std::string(25, 'w'));
+	EXPECT_EQ(frame(&tty, two, 10, false, false), "\r\033[2A\033[Ja       b\nc");
+	EXPECT_EQ(frame(&tty, three, 10, true, false), "\nx\ny\nz");
+	EXPECT_EQ(frame(&tty, three, 10, false, true), "\r\033[2A\033[Jx\ny\nz\n");
+	drawstate once;
+	startframes(&once, true, 2);
+	EXPECT_EQ(frame(&once, two, 80, false, true), "a       b\nc\n");
+}
+
+// A frame that does not fit is refused; one byte more than its length fits.
+TEST(Redraw, AFrameThatDoesNotFitIsRefused)
+{
+	const std::string report = "a\tb\nc\n";
+	for (bool terminal : {false, true}) {
+		drawstate d;
+		startframes(&d, terminal, 2);
+		const std::string first = frame(&d, report, 80, false, false);
+		const std::string next = frame(&d, report, 80, false, false);
+		for (size_t size : {size_t{0}, size_t{1}, next.size(), next.size() + 1}) {
+			drawstate s;
+			startframes(&s, terminal, 2);
+			frame(&s, report, 80, false, false);
+			char buf[FRAMESIZE];
+			const int n = drawframe(&s, buf, size, report.data(), report.size(), 80, false, false);
+			EXPECT_EQ(n, size > next.size() ? static_cast<int>(next.size()) : -1)
+				<< terminal << " " << size;
+			if (n >= 0) {
+				EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), next);
+			}
+		}
+		EXPECT_FALSE(first.empty());
+	}
+}
+
+// Random reports drawn one after another into a real terminal emulator:
+// after each, the screen shows the report as a fresh draw on a blank screen
+// of the same width does, and the line above it stays.
+TEST(Redraw, EachFrameLeavesAFreshReportOnScreen)
+{
+	std::mt19937 rng(1210);
+	const std::string pieces[] = {"x", "yyyyyyy", std::string(30, 'z'), "\t", "\n",
+				      "\033[1;31m", "\033[0m", "12345"};
+	const size_t npieces = sizeof pieces / sizeof pieces[0];
+	auto onterminal = [](const std::string &bytes) {
+		std::string out;
+		for (char c : bytes)
+			out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+		return out;
+	};
+	for (int run = 0; run < 300; run++) {
+		const int columns = 1 + static_cast<int>(rng() % 90);
+		const int rows = 400;
+		emulator screen(rows, columns);
+		screen.feed("keep\r\n");
+		drawstate d;
+		startframes(&d, true, 3);
+		for (int report = 0; report < 6; report++) {
+			std::string text;
+			for (int line = 0; line < 3; line++) {
+				for (int n = rng() % 6; n > 0; n--)
+					text += pieces[rng() % npieces];
+				text += "\n";
+			}
+			// Erasing below leaves the colours of the report's end.
+			text += "\033[0m";
+			const std::string out = frame(&d, text, static_cast<unsigned>(columns), false, false);
+			screen.feed(onterminal(out));
+			const screenshot got = screen.shot();
+			char fresh[FRAMESIZE];
+			drawstate f;
+			startframes(&f, true, 3);
+			const int n = drawframe(&f, fresh, sizeof fresh, text.data(), text.size(),
+						static_cast<unsigned>(columns), false, false);
+			ASSERT_GE(n, 0);
+			const screenshot want =
+				render("keep\r\n" + onterminal(std::string(fresh, static_cast<size_t>(n))), rows, columns);
+			ASSERT_EQ(got.rows, want.rows) << columns << " " << testing::PrintToString(text);
+			ASSERT_EQ(got.cursorrow, want.cursorrow);
+			ASSERT_EQ(got.cursorcol, want.cursorcol);
+		}
 	}
 }
 

@@ -1,0 +1,337 @@
+// SPDX-License-Identifier: ISC
+// Refreshing in place, judged on the screen that a real terminal emulator
+// shows.  The figures change between reports, as real ones do; after each
+// refresh the screen must show what a fresh report of the new figures
+// shows, and nothing above the report may change.
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "expected.h"
+#include "run.h"
+#include "screen.h"
+
+namespace {
+
+const std::string failed = "Error getting memory information.\n";
+// What the shell left on the screen before the run.
+const std::string above = "$ echo keep\r\nkeep\r\n$ memglow -s 1\r\n";
+const std::vector<std::string> aboverows = {"$ echo keep", "keep", "$ memglow -s 1"};
+
+// The last entry of a list of figures, one entry per sample.
+std::string lastof(const std::string &list)
+{
+	const size_t at = list.rfind(';');
+	return at == std::string::npos ? list : list.substr(at + 1);
+}
+
+std::vector<std::string> figures(const std::string &mem, const std::string &swap)
+{
+	std::vector<std::string> env;
+	if (!mem.empty())
+		env.push_back("STANDIN_MEM=" + mem);
+	if (!swap.empty())
+		env.push_back("STANDIN_SWAP=" + swap);
+	return env;
+}
+
+runoptions terminal(int columns, int rows, std::vector<std::string> env)
+{
+	runoptions o;
+	o.ptycolumns = columns;
+	o.ptyrows = rows;
+	o.cooked = true;
+	o.env = std::move(env);
+	return o;
+}
+
+// What stays on the screen while the run goes on: everything but the
+// newline that its end gives back.
+std::string running(const std::string &out)
+{
+	EXPECT_GE(out.size(), 2u);
+	EXPECT_EQ(out.substr(out.size() - 2), "\r\n") << "the newline is given back at the end";
+	return out.size() < 2 ? out : out.substr(0, out.size() - 2);
+}
+
+// A fresh one-shot report of the figures on a terminal of the width, as it
+// stands before its last newline.
+std::string fresh(const std::vector<std::string> &args, const std::vector<std::string> &env,
+		  int columns, int rows)
+{
+	runresult r = runmemglow(args, terminal(columns, rows, env));
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	return running(r.out);
+}
+
+struct refreshcase {
+	const char *name;
+	int columns, rows;
+	std::vector<std::string> args;
+	std::string mem, swap;  // figures per sample, ';' apart; empty: the default
+};
+
+const std::string TiBfree = "1099511627776 1099511627776 0";
+const std::string example = "8589934592 1073741824 3221225472";
+
+TEST(Refresh, EachRefreshShowsAFreshReport)
+{
+	const refreshcase cases[] = {
+		{"swap 100 % then 97 %", 80, 24, {"-t"}, "",
+		 "1048576000 1048576000;1048576000 1017118720"},
+		{"memory 10 % then 9 %", 80, 24, {"-m"},
+		 "1048576000 104857600 0;1048576000 94371840 0", ""},
+		{"amounts lose digits, bytes", 80, 24, {"-b", "-t"}, "",
+		 "8589934592 8589934592;8589934592 83886080"},
+		{"amounts lose digits, KiB", 80, 24, {"-t"}, "8589934592 8589934592 0;8589934592 1048576 0", ""},
+		{"amounts lose digits, MiB", 80, 24, {"-m", "-t"}, TiBfree + ";1099511627776 1048576 0", ""},
+		{"the Total line shrinks", 80, 24, {"-t"}, TiBfree + ";" + example, "0 0;2147483648 0"},
+		{"a classic row past its columns", 80, 24, {"-o", "-t", "-b"}, TiBfree + ";" + example,
+		 "0 0;2147483648 1"},
+		{"classic, figures growing", 80, 24, {"-o", "-t"}, example + ";" + TiBfree, ""},
+		{"wrapped lines, 40 columns", 40, 24, {"-b", "-t"}, TiBfree + ";" + example, ""},
+		{"a pane as tall as the report", 80, 3, {"-t"}, example + ";8589934592 2147483648 0", ""},
+		{"a classic pane as tall as the report", 80, 4, {"-o", "-t"}, TiBfree + ";" + example, ""},
+		// The tab after the percentage ends a row: the line's first 53 or
+		// 54 columns, then spaces to column 56.
+		{"a tab at a row end, 56 columns", 56, 24, {"-t"},
+		 "1048576000 104857600 0;1048576000 94371840 0", ""},
+		{"a tab at a row end, 54 columns", 54, 24, {"-t"}, "",
+		 "1048576000 1048576000;1048576000 1017118720"},
+		{"a tab at a row end, 53 columns", 53, 24, {"-t"},
+		 "1048576000 104857600 0;1048576000 94371840 0", ""},
+		// The new report takes a row more than the one on screen: the
+		// cursor-up must count the rows of the one on screen.
+		{"a report that takes more rows", 80, 24, {"-b", "-t"}, example + ";" + TiBfree,
+		 "2147483648 2147483648;0 0"},
+		{"ten rows and more", 20, 24, {"-t"}, example + ";" + TiBfree + ";" + example, ""},
+		{"one column", 1, 260, {"-t"}, example + ";" + TiBfree, "2147483648 2147483648;0 0"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::vector<std::string> env = figures(c.mem, c.swap);
+		env.push_back("STANDIN_FAIL=mem:5");
+		std::vector<std::string> args = c.args;
+		args.insert(args.end(), {"-s", "1"});
+		runresult r = runmemglow(args, terminal(c.columns, c.rows, env));
+		EXPECT_EQ(r.err, failed);
+		EXPECT_EQ(r.status, 1);
+		const std::string want =
+			fresh(c.args, figures(lastof(c.mem), lastof(c.swap)), c.columns, c.rows);
+		const screenshot got = render(above + running(r.out), c.rows, c.columns);
+		const screenshot expected = render(above + want, c.rows, c.columns);
+		EXPECT_EQ(got.rows, expected.rows) << "got\n" << show(got) << "wanted\n" << show(expected);
+		EXPECT_EQ(got.cursorrow, expected.cursorrow);
+		EXPECT_EQ(got.cursorcol, expected.cursorcol);
+	}
+}
+
+// The rows of the report that ends on the cursor's row.
+std::vector<std::string> reportabove(const screenshot &s, size_t rows)
+{
+	const size_t end = static_cast<size_t>(s.cursorrow) + 1;
+	if (end < rows)
+		return {};
+	return std::vector<std::string>(s.rows.begin() + static_cast<long>(end - rows),
+					 s.rows.begin() + static_cast<long>(end));
+}
+
+// A terminal resized while the program pauses: terminals differ in what a
+// resize does to the rows already drawn, so the next report starts afresh
+// below; what the shell wrote above stays, and the last report is whole.
+TEST(Refresh, AResizeLeavesWhatIsAboveAlone)
+{
+	struct {
+		const char *name;
+		std::vector<int> widths;  // the width for each report
+		std::vector<std::string> args;
+	} cases[] = {
+		{"narrower, then wider", {100, 50, 100}, {"-t"}},
+		{"wider", {40, 80}, {"-b", "-t"}},
+		{"narrower, classic", {100, 40}, {"-o", "-t", "-b"}},
+		{"a width of 0 between reports", {80, 0, 80}, {"-t"}},
+	};
+	const int rows = 60;
+	const std::string samples[] = {example, TiBfree, "8589934592 1048576 0"};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const size_t n = c.widths.size();
+		std::string mem = samples[0];
+		for (size_t i = 1; i < n; i++)
+			mem += ";" + samples[i];
+		std::vector<std::string> env = figures(mem, "");
+		env.push_back("STANDIN_FAIL=mem:" + std::to_string(n + 1));
+		runoptions o = terminal(c.widths[0], rows, env);
+		o.realsleep = true;
+		std::vector<std::pair<size_t, int>> resizes;  // at which byte, to which width
+		o.onoutput = [&](pid_t, int pty, const std::string &out) {
+			size_t reports = 0;
+			for (size_t at = 0; (at = out.find(c.args[0] == "-o" ? "Mem:" : "Physical", at)) !=
+					    std::string::npos; at++)
+				reports++;
+			if (reports != resizes.size() + 1 || reports >= n)
+				return;
+			struct winsize ws = {};
+			ws.ws_row = rows;
+			ws.ws_col = static_cast<unsigned short>(c.widths[reports]);
+			ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
+			resizes.emplace_back(out.size(), c.widths[reports]);
+		};
+		std::vector<std::string> args = c.args;
+		args.insert(args.end(), {"-s", "0.3"});
+		runresult r = runmemglow(args, o);
+		ASSERT_EQ(r.status, 1) << r.err;
+		ASSERT_EQ(resizes.size(), n - 1);
+
+		const std::string out = running(r.out);
+		emulator e(rows, c.widths[0]);
+		e.feed(above);
+		size_t from = 0;
+		int width = c.widths[0];
+		for (const auto &at : resizes) {
+			e.feed(out.substr(from, at.first - from));
+			from = at.first;
+			// A width of 0 is the terminal not saying: it stays as it is.
+			if (at.second > 0) {
+				width = at.second;
+				e.resize(rows, width);
+			}
+		}
+		e.feed(out.substr(from));
+		const screenshot got = e.shot();
+		EXPECT_EQ(std::vector<std::string>(got.rows.begin(), got.rows.begin() + 3), aboverows)
+			<< show(got);
+		const screenshot want =
+			render(fresh(c.args, figures(lastof(mem), ""), width, rows), rows, width);
+		EXPECT_EQ(reportabove(got, static_cast<size_t>(want.cursorrow) + 1),
+			  reportabove(want, static_cast<size_t>(want.cursorrow) + 1))
+			<< "got\n" << show(got) << "wanted\n" << show(want);
+		EXPECT_EQ(got.cursorcol, want.cursorcol);
+	}
+}
+
+// What is typed while the program runs is echoed where the cursor waits,
+// after the report; the next report erases it.
+TEST(Refresh, TypingWhileItRuns)
+{
+	const std::string mem = example + ";8589934592 2147483648 0";
+	std::vector<std::string> env = figures(mem, "");
+	env.push_back("STANDIN_FAIL=mem:3");
+	runoptions o = terminal(80, 24, env);
+	o.realsleep = true;
+	bool typed = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (typed || out.find("Total") == std::string::npos)
+			return;
+		ASSERT_EQ(write(pty, "abc", 3), 3);
+		typed = true;
+	};
+	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+	ASSERT_TRUE(typed);
+	EXPECT_NE(r.out.find("abc"), std::string::npos) << "the terminal echoed the typing";
+	const screenshot got = render(above + running(r.out), 24, 80);
+	const screenshot want = render(above + fresh({"-t"}, figures(lastof(mem), ""), 80, 24), 24, 80);
+	EXPECT_EQ(got.rows, want.rows) << "got\n" << show(got) << "wanted\n" << show(want);
+	EXPECT_EQ(got.cursorcol, want.cursorcol);
+}
+
+// Interrupted, terminated or hung up, the run gives back the newline it held,
+// so that the report stays whole and the shell's next line starts on a row
+// of its own, and it ends by the same signal.  A signal it was started with
+// ignored stays ignored.
+TEST(Refresh, SignalsThatEndTheRunGiveTheLineBack)
+{
+	struct rlimit nocore = {0, 0};
+	ASSERT_EQ(setrlimit(RLIMIT_CORE, &nocore), 0);
+	for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+		for (bool ignored : {false, true}) {
+			SCOPED_TRACE(testing::Message() << strsignal(sig) << (ignored ? ", ignored" : ""));
+			runoptions o = terminal(80, 24, {});
+			o.realsleep = true;
+			o.timeout = 10;
+			if (ignored)
+				o.ignored = {sig};
+			int sent = 0;
+			// ^C is typed as a user would: the terminal echoes it and
+			// interrupts the program.
+			const bool typed = sig == SIGINT && !ignored;
+			o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+				if (sent == 0 && out.find("Total") != std::string::npos) {
+					if (typed)
+						ASSERT_EQ(write(pty, "\003", 1), 1);
+					else
+						kill(pid, sig);
+					sent = sig;
+					if (ignored) {
+						// Still running: then a signal it did not ignore.
+						usleep(100000);
+						sent = sig == SIGTERM ? SIGINT : SIGTERM;
+						kill(pid, sent);
+					}
+				}
+			};
+			runresult r = runmemglow({"-t", "-s", "1000"}, o);
+			EXPECT_EQ(r.signal, sent);
+			EXPECT_EQ(r.err, "");
+			const screenshot got = render(above + r.out + "$ ", 24, 80);
+			const screenshot want = render(above + fresh({"-t"}, {}, 80, 24) +
+							       (typed ? "^C" : "") + "\r\n$ ", 24, 80);
+			EXPECT_EQ(got.rows, want.rows) << show(got);
+			EXPECT_EQ(got.cursorcol, 2);
+		}
+	}
+}
+
+// A continue that arrives while the program is blocked writing to a reader
+// that has stopped reading neither fails the write nor loses a report: the
+// run goes on when the reader drains the pipe.  The report after the
+// continue starts afresh, without the cursor-up.
+TEST(Refresh, AContinueWhileBlockedInAWrite)
+{
+	const std::string report =
+		"Physical  : " + framedbar(4, 13, 18) + "50\033[0;31m%\033[0m\t(4194304/8388608)\n"
+		"Swap      : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(2097152/2097152)\n";
+	const int reports = 1000;  // far more than a pipe holds
+	runoptions o;
+	o.env = {"STANDIN_FAIL=mem:" + std::to_string(reports + 1)};
+	o.timeout = 30;
+	bool stalled = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &) {
+		if (stalled)
+			return;
+		stalled = true;
+		// The reader stalls; the program fills the pipe and blocks.
+		usleep(300000);
+		ASSERT_EQ(kill(pid, SIGCONT), 0);
+		usleep(100000);
+	};
+	runresult r = runmemglow({"-s", "1"}, o);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.status, 1);
+	std::string reportsonly;
+	size_t ups = 0;
+	for (size_t at = 0; at < r.out.size();) {
+		if (r.out.compare(at, 4, "\033[2A") == 0) {
+			ups++;
+			at += 4;
+		} else {
+			const size_t next = r.out.find("\033[2A", at);
+			reportsonly += r.out.substr(at, next - at);
+			at = next == std::string::npos ? r.out.size() : next;
+		}
+	}
+	std::string want;
+	for (int i = 0; i < reports; i++)
+		want += report;
+	EXPECT_TRUE(reportsonly == want) << "reports lost or cut";
+	EXPECT_EQ(ups, static_cast<size_t>(reports - 2));
+}
+
+}  // namespace

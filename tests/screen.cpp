@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: ISC
+#include "screen.h"
+
+#include <vterm.h>
+
+emulator::emulator(int rows, int columns) : vt(vterm_new(rows, columns)), rows(rows), columns(columns)
+{
+	vterm_set_utf8(vt, 1);
+	vterm_screen_reset(vterm_obtain_screen(vt), 1);
+}
+
+emulator::~emulator()
+{
+	vterm_free(vt);
+}
+
+void emulator::feed(const std::string &bytes)
+{
+	vterm_input_write(vt, bytes.data(), bytes.size());
+	vterm_screen_flush_damage(vterm_obtain_screen(vt));
+}
+
+void emulator::resize(int r, int c)
+{
+	rows = r;
+	columns = c;
+	vterm_set_size(vt, r, c);
+}
+
+screenshot emulator::shot() const
+{
+	screenshot s;
+	VTermScreen *screen = vterm_obtain_screen(vt);
+	std::vector<char> text(static_cast<size_t>(columns) * 4 + 1);
+	for (int r = 0; r < rows; r++) {
+		VTermRect rect = {r, r + 1, 0, columns};
+		size_t n = vterm_screen_get_text(screen, text.data(), text.size() - 1, rect);
+		std::string row(text.data(), n);
+		row.erase(row.find_last_not_of(' ') + 1);
+		s.rows.push_back(row);
+	}
+	VTermPos pos;
+	vterm_state_get_cursorpos(vterm_obtain_state(vt), &pos);
+	s.cursorrow = pos.row;
+	s.cursorcol = pos.col;
+	return s;
+}
+
+screenshot render(const std::string &bytes, int rows, int columns)
+{
+	emulator e(rows, columns);
+	e.feed(bytes);
+	return e.shot();
+}
+
+std::string show(const screenshot &s)
+{
+	std::string out;
+	for (size_t r = 0; r < s.rows.size(); r++)
+		if (!s.rows[r].empty())
+			out += std::to_string(r) + ": " + s.rows[r] + "\n";
+	return out + "cursor " + std::to_string(s.cursorrow) + "," + std::to_string(s.cursorcol) + "\n";
+}
