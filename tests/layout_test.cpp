@@ -85,6 +85,21 @@ TEST(BarGraphLayout, Lines)
 		 "Physical  : " + framedbar(1, 0, 34) + "2\033[0;31m%\033[0m\t(29/1000)\n"
 		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"
 		 "Total     : " + framedbar(0, 35, 0) + "\033[0m(1000=29+971)\n"},
+		// Exactly one mark's share of each bar draws that mark.
+		{"a share of exactly one mark", make(35 * GiB, 1 * GiB, 1 * GiB, 35 * GiB, 1 * GiB), GiB, true,
+		 "Physical  : " + framedbar(1, 1, 33) + "5\033[0;31m%\033[0m\t(2/35)\n"
+		 "Swap      : " + framedbar(1, 0, 34) + "2\033[0;31m%\033[0m\t(1/35)\n"
+		 "Total     : " + framedbar(1, 34, 0) + "\033[0m(70=3+67)\n"},
+		// Amounts past 2^64 / 100 bytes still make whole percentages.
+		{"2^62 bytes, all free", make(1ULL << 62, 1ULL << 62, 0, 1ULL << 62, 1ULL << 61), MiB, true,
+		 "Physical  : " + framedbar(35, 0, 0) + "100\033[0;31m%\033[0m\t(4398046511104/4398046511104)\n"
+		 "Swap      : " + framedbar(17, 0, 18) + "50\033[0;31m%\033[0m\t(2199023255552/4398046511104)\n"
+		 "Total     : " + framedbar(26, 9, 0) + "\033[0m(8796093022208=6597069766656+2199023255552)\n"},
+		// Free and cache past 2^64 bytes together: the Physical amount
+		// stops at the largest count.
+		{"free and cache past 2^64 bytes", make(8 * GiB, 1ULL << 63, 1ULL << 63, 0, 0), 1, false,
+		 "Physical  : " + framedbar(35, 0, 0) + "2147483647\033[0;31m%\033[0m\t(18446744073709551615/8589934592)\n"
+		 "Swap      : " + framedbar(0, 0, 35) + "0\033[0;31m%\033[0m\t(0/0)\n"},
 		// Both parts truncate down; the used part takes the odd unit.
 		{"odd bytes in MiB", make(3 * MiB - 1, MiB - 1, MiB - 1, MiB + 1, 1), MiB, true,
 		 "Physical  : " + framedbar(11, 11, 13) + "66\033[0;31m%\033[0m\t(1/2)\n"
@@ -109,6 +124,9 @@ TEST(Layouts, AReportThatDoesNotFitIsRefused)
 					  : printbargraph(buf, size, &r.snap, &r.fig, &r.bars, KiB, true);
 			EXPECT_EQ(len, size > whole.size() ? static_cast<int>(whole.size()) : -1)
 				<< classic << " " << size;
+			if (len >= 0) {
+				EXPECT_EQ(std::string(buf), whole) << classic << " " << size;
+			}
 		}
 	}
 }
@@ -131,6 +149,10 @@ TEST(ClassicLayout, Rows)
 		 "Mem:             2          1          0          0          0          0\n"
 		 "Swap:            1          0          1\n"
 		 "Total:           3 = (       2 (used) +        1 (free))\n"},
+		// Free memory alone above the total, as containers report it.
+		{"free above the total", make(8 * GiB, 10 * GiB, 0, 0, 0), MiB, false, header +
+		 "Mem:          8192          0      10240          0          0          0\n"
+		 "Swap:            0          0          0\n"},
 		{"wide figures in bytes", make(12345678901234567, 1, 2, 98765432109876543, 0), 1, true, header +
 		 "Mem:  12345678901234567 12345678901234566          1          0          0          2\n"
 		 "Swap: 98765432109876543 98765432109876543          0\n"
@@ -138,6 +160,24 @@ TEST(ClassicLayout, Rows)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(capture(c.r, true, c.unit, c.total), c.want) << c.name;
+}
+
+// The Total lines' figures worked out apart from the program: sums in
+// 128 bits, stopped at the largest 64-bit count, then divided.
+struct sums {
+	uint64_t total, free, avail;
+};
+
+sums sumsof(uint64_t total, uint64_t free, uint64_t cached, uint64_t swaptotal,
+	    uint64_t swapfree, uint64_t unit)
+{
+	__extension__ typedef unsigned __int128 wide;
+	auto capped = [unit](wide v) {
+		const wide most = UINT64_MAX;
+		return static_cast<uint64_t>((v > most ? most : v) / unit);
+	};
+	return {capped(wide{total} + swaptotal), capped(wide{free} + swapfree),
+		capped(std::min(wide{free} + swapfree, wide{UINT64_MAX}) + cached)};
 }
 
 // Whatever the figures, sound or not, each Total line's first figure is the
@@ -162,6 +202,7 @@ TEST(TotalLines, StatedSumsHold)
 		}
 		report r = make(total, free, cached, swaptotal, swapfree);
 		uint64_t unit = units[i % 3];
+		const sums want = sumsof(total, free, cached, swaptotal, swapfree, unit);
 		SCOPED_TRACE(testing::Message() << total << " " << free << " " << cached << " "
 						<< swaptotal << " " << swapfree << " /" << unit);
 
@@ -170,14 +211,15 @@ TEST(TotalLines, StatedSumsHold)
 		size_t at = bars.rfind("\033[0m(");
 		ASSERT_EQ(sscanf(bars.c_str() + at, "\033[0m(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &f, &u), 3);
 		ASSERT_EQ(t, f + u);
-		ASSERT_EQ(t, r.fig.combinedtotal / unit);
-		ASSERT_EQ(f, std::min(r.fig.combinedavail / unit, t));
+		ASSERT_EQ(t, want.total);
+		ASSERT_EQ(f, std::min(want.avail, t));
 
 		std::string table = capture(r, true, unit, true);
 		at = table.rfind("Total:");
 		ASSERT_EQ(sscanf(table.c_str() + at, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))", &t, &u, &f), 3);
 		ASSERT_EQ(t, u + f);
-		ASSERT_EQ(f, std::min(r.fig.combinedfree / unit, t));
+		ASSERT_EQ(t, want.total);
+		ASSERT_EQ(f, std::min(want.free, t));
 	}
 }
 

@@ -87,6 +87,11 @@ TEST(BarGraphDeathTest, CountChecksRefuseCountsThatDoNotFit)
 		{{0, 36, 0}, "numofmarkstwo <= BARLEN"},
 		{{0, 0, 36}, "remainnum <= BARLEN"},
 		{{21, 21, 0u - 7u}, "remainnum <= BARLEN"},  // 35 - 42, wrapped
+		// Counts past 35 are refused whatever their sum: these add up to
+		// 35 once the sum wraps.
+		{{0u - 1u, 36, 0}, "numberofmarks <= BARLEN"},
+		{{0, 0u - 1u, 36}, "numofmarkstwo <= BARLEN"},
+		{{35, 1, 0u - 1u}, "remainnum <= BARLEN"},
 		{{1, 1, 1}, "numberofmarks \\+ numofmarkstwo \\+ remainnum == BARLEN"},
 		{{35, 0, 0}, nullptr},
 		{{0, 35, 0}, nullptr},
@@ -177,7 +182,8 @@ TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
 	} cases[] = {
 		{1023, 1, 1024, 1},
 		{1023, 0, 1024, 0},
-		{1536, 1535, 1024, 2},  // remainders carry one unit
+		{1536, 1535, 1024, 2},  // remainders short of a unit do not carry
+		{1536, 1536, 1024, 3},  // remainders that make a unit carry it
 		{UINT64_MAX, 0, 1, UINT64_MAX},
 		{UINT64_MAX, 1, 1, UINT64_MAX},  // saturates
 		{UINT64_MAX, UINT64_MAX, 1024, (UINT64_MAX / 1024) * 2 + 1},
