@@ -19,7 +19,7 @@ enum { COLOURLEN = 7 };
  */
 static unsigned marksfor(double percent, unsigned most)
 {
-	const double share = percent / 100 * BARLEN;
+	const double share = rounded(rounded(percent / 100) * static_cast<double>(BARLEN));
 	if (!(share >= 1.0))
 		return 0;
 	if (share >= most)
@@ -94,7 +94,7 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 	if (appendf(buf, size, &len,
 		"Physical  : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
 		"Swap      : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
-		bars->physical, wholepercent(fig->freepercent + fig->cachepercent),
+		bars->physical, wholepercent(rounded(fig->freepercent + fig->cachepercent)),
 		suminunits(snap->free, snap->cached, unitdivisor),
 		inunits(snap->total, unitdivisor),
 		bars->swap, wholepercent(fig->swapfreepercent),

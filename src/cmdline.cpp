@@ -14,22 +14,35 @@
 #define OPTIONS "obkmVs:t"
 #endif
 
-#if defined(__GLIBC__)
-static void resetgetopt(void) { optind = 0; }
-#elif defined(__FreeBSD__) || defined(__OpenBSD__) || defined(__NetBSD__) || \
-	defined(__DragonFly__) || defined(__APPLE__)
-static void resetgetopt(void)
+/*
+ * Leaves getopt ready for a scan of another argument list.  A scan that
+ * stopped early (-V, a bad option) may have stopped inside a cluster such as
+ * -Vm, and getopt keeps its place in a cluster where no standard says how to
+ * reset it: so it is first run to its end, quietly, which every getopt
+ * leaves clean, and then set back to the start (glibc and musl also take
+ * optind 0 as a full reset, the BSDs and macOS optreset).
+ */
+static void resetgetopt(int argc, char **argv)
 {
-	optreset = 1;
-	optind = 1;
-}
+	const int report = opterr;
+	opterr = 0;
+	while (getopt(argc, argv, OPTIONS) != -1) {
+	}
+	opterr = report;
+#if defined(__GLIBC__)
+	optind = 0;
 #else
-static void resetgetopt(void) { optind = 1; }
+#if defined(__FreeBSD__) || defined(__OpenBSD__) || defined(__NetBSD__) || \
+	defined(__DragonFly__) || defined(__APPLE__)
+	optreset = 1;
 #endif
+	optind = 1;
+#endif
+}
 
 int64_t pauselength(double delay)
 {
-	const double us = std::trunc(delay * 1000000);
+	const double us = std::trunc(rounded(delay * 1000000));
 	/* 2^63 is exact as a double; INT64_MAX is not. */
 	if (!(us < 9223372036854775808.0))
 		return INT64_MAX;
@@ -78,7 +91,7 @@ scanresult scanoptions(int argc, char **argv, memsettings *settings,
 			break;
 		}
 	}
-	resetgetopt();
+	resetgetopt(argc, argv);
 	if (result != SCAN_REPORT)
 		return result;
 	/* A delay that cannot be slept is refused; -0 is zero. */

@@ -24,7 +24,7 @@ void takefigures(memsnapshot *snap, bool libfreeholdscache, uint64_t total,
 
 static double percentof(uint64_t part, uint64_t whole)
 {
-	return static_cast<double>(part) / static_cast<double>(whole) * 100;
+	return rounded(rounded(rounded(static_cast<double>(part)) / rounded(static_cast<double>(whole))) * 100);
 }
 
 void derivefigures(const memsnapshot *snap, memfigures *fig)

@@ -10,6 +10,7 @@
 #ifndef MEMGLOW_H
 #define MEMGLOW_H
 
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +66,23 @@ struct membars {
 	char swap[BARSIZE];
 	char total[BARSIZE];
 };
+
+/* x rounded to a double.  Where the floating-point unit keeps more
+ * precision than a double between operations (the x87 of 32-bit x86), a
+ * store to memory rounds it, so that every platform computes the same
+ * figures, bars and pauses from the same input. */
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+static inline double rounded(double x)
+{
+	return x;
+}
+#else
+static inline double rounded(double x)
+{
+	volatile double v = x;
+	return v;
+}
+#endif
 
 /* Whether the library's free figure already counts its cache.  It does on
  * Linux, Cygwin and the BSDs; on macOS, Solaris and HP-UX its cache is 0, so
@@ -156,8 +174,11 @@ struct drawstate {
 	bool terminal;     /* otherwise a pipe or a file */
 	bool drawn;        /* a report went out */
 	int linecount;     /* lines of a report */
-	unsigned columns;  /* the width the last report was drawn at */
-	int up;            /* rows above the cursor's that the last one takes */
+	unsigned columns;  /* the terminal's width when the last was drawn */
+	int rows;          /* rows above the cursor's that the last one takes */
+	char up[16];       /* the last cursor-up written, over uprows rows */
+	size_t uplen;
+	int uprows;
 };
 /* Starts the drawing of a run; a refreshing run also learns of continues,
  * and on a terminal of resizes and of the signals that end it. */
@@ -173,16 +194,13 @@ bool drawcontinued(void);
  * drawframe makes what goes out for the report, as a terminated frame of
  * at most size bytes, given the terminal's width (0 where unknown) and
  * whether the screen moved since the last report (afresh), and returns its
- * length, or -1 when it does not fit. */
+ * length, or -1 when it does not fit.  On a terminal it keeps in rows the
+ * rows from the report's first to the cursor's: each line takes its printed
+ * width (escape sequences take no column, tabs are the spaces to the next
+ * multiple of 8 of their line) over the terminal's, rounded up, and at
+ * least one row, and a line that fills its last row exactly takes no more;
+ * a width of 0 counts each line as one row. */
 void startframes(drawstate *d, bool terminal, int linecount);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, bool afresh, bool last);
-/* The rows from the first of the text's, written from the start of a row,
- * to the row the cursor ends on, on a terminal of the given width: each
- * line takes its printed width (escape sequences take no column, a tab
- * goes to the next multiple of 8 of its line) over the width, rounded up,
- * and at least one row; a line that fills its last row exactly takes no
- * more.  A width of 0 counts every line as one row. */
-int reportrows(const char *text, size_t len, unsigned columns);
-
 #endif

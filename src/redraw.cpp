@@ -24,7 +24,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+/* struct winsize and TIOCGWINSZ: <sys/ioctl.h> on Linux and the BSDs,
+ * <termios.h> on Solaris and illumos. */
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "memglow.h"
@@ -53,30 +56,6 @@ static size_t escapeend(const char *text, size_t len, size_t i)
 	return len - 1;
 }
 
-int reportrows(const char *text, size_t len, unsigned columns)
-{
-	size_t rows = 0;
-	size_t width = 0;
-
-	for (size_t i = 0; i < len; i++) {
-		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c == '\n') {
-			rows += linerows(width, columns);
-			width = 0;
-		} else if (c == '\t') {
-			width = (width / 8 + 1) * 8;
-		} else if (c == '\033') {
-			i = escapeend(text, len, i);
-		} else if (c >= ' ') {
-			width++;
-		}
-		/* Other control characters take no column. */
-	}
-	/* An unfinished last line leaves the cursor on its last row. */
-	rows += linerows(width, columns) - 1;
-	return rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
-}
-
 /* Appends n bytes, keeping room for a terminator. */
 static bool put(char *buf, size_t size, size_t *len, const char *s, size_t n)
 {
@@ -87,32 +66,57 @@ static bool put(char *buf, size_t size, size_t *len, const char *s, size_t n)
 	return true;
 }
 
-/* Appends text with each tab as the spaces to the next multiple of 8 of the
- * printed column in its line. */
-static bool puttext(char *buf, size_t size, size_t *len, const char *text, size_t n)
+/*
+ * Appends text with each tab as the spaces to the next multiple of 8 of the
+ * printed column in its line, and counts the rows from the text's first,
+ * written from the start of a row, to the row the cursor ends on: each line
+ * takes its printed width (escape sequences take no column) over the
+ * terminal's, rounded up, and at least one row; a line that fills its last
+ * row exactly takes no more.  A width of 0 counts each line as one row.
+ */
+static bool puttext(char *buf, size_t size, size_t *len, const char *text, size_t n,
+		    unsigned columns, size_t *rows)
 {
 	static const char spaces[] = "        ";
-	size_t column = 0;
+	size_t width = 0;
 	size_t from = 0;
 
+	*rows = 0;
 	for (size_t i = 0; i < n; i++) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c == '\033') {
+		if (c >= ' ') {
+			width++;
+		} else if (c == '\033') {
 			i = escapeend(text, n, i);
 		} else if (c == '\n') {
-			column = 0;
+			*rows += linerows(width, columns);
+			width = 0;
 		} else if (c == '\t') {
-			const size_t pad = 8 - column % 8;
+			const size_t pad = 8 - width % 8;
 			if (!put(buf, size, len, text + from, i - from) ||
 			    !put(buf, size, len, spaces, pad))
 				return false;
-			column += pad;
+			width += pad;
 			from = i + 1;
-		} else if (c >= ' ') {
-			column++;
 		}
+		/* Other control characters take no column. */
 	}
+	/* An unfinished last line leaves the cursor on its last row. */
+	*rows += linerows(width, columns) - 1;
 	return put(buf, size, len, text + from, n - from);
+}
+
+/* Appends the cursor-up over rows, formatted only when the count changes. */
+static bool putup(drawstate *d, char *buf, size_t size, size_t *len, int rows)
+{
+	if (rows != d->uprows) {
+		const int k = snprintf(d->up, sizeof d->up, "\033[%iA", rows);
+		if (k < 0 || static_cast<size_t>(k) >= sizeof d->up)
+			return false;
+		d->uplen = static_cast<size_t>(k);
+		d->uprows = rows;
+	}
+	return put(buf, size, len, d->up, d->uplen);
 }
 
 void startframes(drawstate *d, bool terminal, int linecount)
@@ -121,23 +125,21 @@ void startframes(drawstate *d, bool terminal, int linecount)
 	d->drawn = false;
 	d->linecount = linecount;
 	d->columns = 0;
-	d->up = 0;
+	d->rows = 0;
+	d->uprows = 0;
+	d->uplen = 0;
 }
 
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, bool afresh, bool last)
 {
 	size_t n = 0;
-	char up[16];
 
 	if (size == 0)
 		return -1;
 	if (!d->terminal) {
-		if (d->drawn && !afresh) {
-			const int k = snprintf(up, sizeof up, "\033[%iA", d->linecount);
-			if (k < 0 || !put(frame, size, &n, up, static_cast<size_t>(k)))
-				return -1;
-		}
+		if (d->drawn && !afresh && !putup(d, frame, size, &n, d->linecount))
+			return -1;
 		if (!put(frame, size, &n, report, len))
 			return -1;
 	} else {
@@ -145,19 +147,16 @@ int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 			if (!put(frame, size, &n, "\n", 1))
 				return -1;
 		} else if (d->drawn) {
-			int k = 0;
-			if (d->up > 0)
-				k = snprintf(up, sizeof up, "\033[%iA", d->up);
-			if (k < 0 || !put(frame, size, &n, "\r", 1) ||
-			    !put(frame, size, &n, up, static_cast<size_t>(k)) ||
+			if (!put(frame, size, &n, "\r", 1) ||
+			    (d->rows > 0 && !putup(d, frame, size, &n, d->rows)) ||
 			    !put(frame, size, &n, "\033[J", 3))
 				return -1;
 		}
-		const size_t body = n;
 		const size_t keep = !last && len > 0 && report[len - 1] == '\n' ? len - 1 : len;
-		if (!puttext(frame, size, &n, report, keep))
+		size_t rows;
+		if (!puttext(frame, size, &n, report, keep, columns, &rows))
 			return -1;
-		d->up = reportrows(frame + body, n - body, columns);
+		d->rows = rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
 		d->columns = columns;
 	}
 	d->drawn = true;

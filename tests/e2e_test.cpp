@@ -2,9 +2,12 @@
 // The built program end to end, with the stand-in statistics library: every
 // byte of stdout and stderr, and the exit status.
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <regex>
 #include <string>
 #include <vector>
@@ -33,6 +36,39 @@ const std::string tabletotal =
 	"Total:    10485760 = ( 7340032 (used) +  3145728 (free))\n";
 const std::string usage = "usage: memglow [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n";
 const std::string failed = "Error getting memory information.\n";
+
+// What this C library's getopt says of a bad command line, in its own
+// words, as the program's scan leaves it to say.
+std::string getoptsays(const std::vector<std::string> &args)
+{
+#ifdef __GLIBC__
+	const char *options = "+obkmVs:t";
+	optind = 0;
+#else
+	const char *options = "obkmVs:t";
+	optind = 1;
+#endif
+	std::vector<char *> argv{const_cast<char *>("memglow")};
+	for (const auto &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	fflush(stderr);
+	const int saved = dup(2);
+	FILE *said = tmpfile();
+	dup2(fileno(said), 2);
+	opterr = 1;
+	while (getopt(static_cast<int>(argv.size() - 1), argv.data(), options) != -1) {
+	}
+	fflush(stderr);
+	dup2(saved, 2);
+	close(saved);
+	std::string text;
+	rewind(said);
+	for (int c; (c = fgetc(said)) != EOF;)
+		text += static_cast<char>(c);
+	fclose(said);
+	return text;
+}
 
 struct e2ecase {
 	const char *name;
@@ -69,10 +105,8 @@ TEST(EndToEnd, OptionsAndExitStatuses)
 		{"classic with total", {"-o", "-t"}, {}, table + tabletotal, "", 0},
 		{"version", {"-V"}, {}, "memglow version 0.9.3\n", "", 0},
 		{"version before a bad option", {"-V", "-x"}, {}, "memglow version 0.9.3\n", "", 0},
-		{"bad option before version", {"-x", "-V"}, {}, usage,
-		 "memglow: invalid option -- 'x'\n", 1},
-		{"missing delay", {"-t", "-s"}, {}, usage,
-		 "memglow: option requires an argument -- 's'\n", 1},
+		{"bad option before version", {"-x", "-V"}, {}, usage, getoptsays({"-x"}), 1},
+		{"missing delay", {"-t", "-s"}, {}, usage, getoptsays({"-s"}), 1},
 		{"a word ends the scan", {"word", "-t"}, {}, bars, "", 0},
 		{"two hyphens end the scan", {"--", "-t"}, {}, bars, "", 0},
 		{"delay 0", {"-s", "0"}, {}, bars, "", 0},
@@ -91,7 +125,9 @@ TEST(EndToEnd, UsageNamesTheInvocation)
 	const std::string usage = "usage: /opt/bin/mg [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n";
 	runoptions o;
 	o.argv0 = "/opt/bin/mg";
-	check({"bad option", {"-q"}, {}, usage, "/opt/bin/mg: invalid option -- 'q'\n", 1}, o);
+	std::string said = getoptsays({"-q"});
+	said.replace(0, strlen("memglow"), "/opt/bin/mg");
+	check({"bad option", {"-q"}, {}, usage, said, 1}, o);
 	check({"bad delay", {"-s", "-2"}, {}, usage, "/opt/bin/mg: invalid delay: -2\n", 1}, o);
 }
 

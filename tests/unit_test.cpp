@@ -209,6 +209,20 @@ TEST(Figures, AmountsInUnitsAreTruncatedAndNeverWrap)
 		EXPECT_EQ(wholepercent(c.p), c.whole) << c.p;
 }
 
+// The rows from the first of a text's, drawn on a terminal as a last report
+// is, to the row the cursor ends on; counted from a copy of the text's exact
+// size, so that a read past its end stops the test under AddressSanitizer.
+int reportrows(const char *text, size_t len, unsigned columns)
+{
+	std::unique_ptr<char[]> exact(new char[len]);
+	memcpy(exact.get(), text, len);
+	drawstate d;
+	startframes(&d, true, 1);
+	char frame[FRAMESIZE];
+	EXPECT_GE(drawframe(&d, frame, sizeof frame, exact.get(), len, columns, false, true), 0);
+	return d.rows;
+}
+
 // The rows text takes on a terminal: printed widths, with escape sequences
 // taking no column and tabs going to the next multiple of 8 of their line.
 TEST(Terminal, RowsOfWrappedLines)
@@ -294,9 +308,7 @@ int rowsbyhand(const std::string &text, unsigned columns)
 }
 
 // Texts of every kind of piece, including escapes with other final bytes,
-// two-byte escapes and sequences cut off at the end; each is counted from
-// a copy of its exact size, so that a read past its end stops the test
-// under AddressSanitizer.
+// two-byte escapes and sequences cut off at the end.
 TEST(Terminal, RowsMatchACharacterByCharacterCount)
 {
 	std::mt19937 rng(91);
@@ -309,9 +321,7 @@ TEST(Terminal, RowsMatchACharacterByCharacterCount)
 		for (int n = rng() % 12; n > 0; n--)
 			text += pieces[rng() % npieces];
 		const unsigned columns = rng() % 90;
-		std::unique_ptr<char[]> exact(new char[text.size()]);
-		memcpy(exact.get(), text.data(), text.size());
-		ASSERT_EQ(reportrows(exact.get(), text.size(), columns), rowsbyhand(text, columns))
+		ASSERT_EQ(reportrows(text.data(), text.size(), columns), rowsbyhand(text, columns))
 			<< columns << " " << testing::PrintToString(text);
 	}
 }

@@ -1,0 +1,74 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# portable.sh MODE SOURCE BUILD: builds the pure core and its check program
+# (tests/portable) in BUILD/portable-MODE the way a packager or another
+# target would, runs it, and checks what the mode is about:
+#   m32       32-bit x86 (g++ -m32): the same pauses and bars, and no C++
+#             runtime or libgcc_s among the program's needs
+#   fastmath  -ffast-math in the user's CXXFLAGS: NaN and infinity still
+#             caught
+#   cxx20     -DCMAKE_CXX_STANDARD=20 stands, and builds without a warning
+#   musl      the musl C library (musl-tools), linked statically: its
+#             getopt rescans cleanly
+# Exits 77 (skipped) where the machine cannot build for the mode.
+set -eu
+mode=$1 src=$2 build=$3/portable-$mode
+flags= std=
+case $mode in
+m32)
+	flags="-m32 -flto"
+	tmp=$(mktemp -d)
+	trap 'rm -rf "$tmp"' EXIT
+	printf 'int main(void) { return 0; }\n' >"$tmp/t.c"
+	if ! ${CXX:-c++} -m32 -x c++ "$tmp/t.c" -o "$tmp/t" 2>/dev/null; then
+		echo "portable.sh: this compiler cannot build for -m32 (g++-multilib)"
+		exit 77
+	fi
+	;;
+fastmath) flags="-O2 -ffast-math" ;;
+cxx20) flags=-Werror std=-DCMAKE_CXX_STANDARD=20 ;;
+musl)
+	# musl has no C++ library of its own, and the core needs none: the
+	# C++ headers of the compiler's library on musl's C headers, without
+	# the C++ runtime.
+	specs=/usr/lib/$(uname -m)-linux-musl/musl-gcc.specs
+	if [ ! -f "$specs" ] || ! ${CXX:-g++} --version | grep -q 'g++'; then
+		echo "portable.sh: no musl for g++ here (musl-tools)"
+		exit 77
+	fi
+	version=$(${CXX:-g++} -dumpversion)
+	rm -rf "$build"
+	mkdir -p "$build"
+	${CXX:-g++} -std=c++17 -O2 -Wall -Wextra -Wpedantic -Werror -fno-exceptions -fno-rtti \
+		-static -specs "$specs" '-D__GLIBC_PREREQ(a,b)=0' \
+		-isystem "/usr/include/c++/$version" \
+		-isystem "/usr/include/$(${CXX:-g++} -print-multiarch)/c++/$version" \
+		-I"$src/src" "$src"/src/cmdline.cpp "$src"/src/figures.cpp \
+		"$src"/src/bargraph.cpp "$src"/src/classic.cpp "$src"/src/format.cpp \
+		"$src"/src/redraw.cpp "$src/tests/portable/check.cpp" \
+		-nodefaultlibs -lc -lgcc -o "$build/portable_check"
+	exec "$build/portable_check"
+	;;
+*) echo "usage: portable.sh m32|fastmath|cxx20|musl SOURCE BUILD" >&2; exit 2 ;;
+esac
+rm -rf "$build"
+mkdir -p "$build"
+# The environment's flags are the test's, not the caller's.
+env -u CXXFLAGS -u CPPFLAGS -u LDFLAGS cmake -S "$src/tests/portable" -B "$build" \
+	-DCMAKE_CXX_FLAGS="$flags" $std >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
+cmake --build "$build" >>"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
+if grep -i 'warning' "$build.log"; then
+	exit 1
+fi
+"$build/portable_check"
+case $mode in
+m32)
+	file "$build/portable_check" 2>/dev/null | grep -q '32-bit' ||
+		readelf -h "$build/portable_check" | grep -q 'ELF32'
+	readelf -d "$build/portable_check" | grep NEEDED
+	! readelf -d "$build/portable_check" | grep -E 'NEEDED.*(libstdc\+\+|libgcc_s)'
+	;;
+cxx20)
+	grep -q -- '-std=c++20' "$build/CMakeFiles/memglowcore.dir/flags.make"
+	;;
+esac
