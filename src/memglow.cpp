@@ -26,7 +26,7 @@ static int finish(int status)
 	return status;
 }
 
-/* The microseconds slept since start, at most most. */
+/* The microseconds since start, no more than the piece being slept. */
 static int64_t slept(const struct timespec *start, useconds_t most)
 {
 	struct timespec now;
