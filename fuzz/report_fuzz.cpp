@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: ISC
 // The report: arbitrary library figures and unit divisors through the
-// snapshot, the derived figures, the bar builder and both layouts.  Any
-// figures must give 35-mark bars and Total lines whose stated sums hold.
+// snapshot, the derived figures, the bar builder, both layouts and the
+// frames that draw them.  Any figures must give 35-mark bars and Total lines
+// whose stated sums hold, and reports that any frame holds.
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -36,6 +37,26 @@ static size_t layout(char *out, bool classic, const memsnapshot *snap,
 	return static_cast<size_t>(len);
 }
 
+/* Any report fits a frame, drawn first or over another, on a terminal of
+ * any width or into a pipe; on a terminal no tab and no last newline go
+ * out, into a pipe the report goes out as it is. */
+static void drawn(const char *report, size_t len, unsigned columns)
+{
+	static char frame[FRAMESIZE];
+	for (int terminal = 0; terminal < 2; terminal++) {
+		drawstate d;
+		startframes(&d, terminal != 0, 4);
+		for (int i = 0; i < 2; i++) {
+			const int n = drawframe(&d, frame, sizeof frame, report, len, columns, false, false);
+			require(n > 0 && strlen(frame) == static_cast<size_t>(n));
+			if (terminal)
+				require(strchr(frame, '\t') == nullptr && frame[n - 1] != '\n' && d.rows >= 1);
+			else
+				require(memcmp(frame + n - len, report, len) == 0);
+		}
+	}
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	uint64_t v[6] = {0, 0, 0, 0, 0, 0};
@@ -61,13 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	static char out[REPORTSIZE];
 	uint64_t t, a, b;
-	layout(out, false, &snap, &fig, &bars, unit, total);
+	const unsigned columns = static_cast<unsigned>(v[5] % 300);
+	drawn(out, layout(out, false, &snap, &fig, &bars, unit, total), columns);
 	if (total) {
 		const char *line = strrchr(out, '(');
 		require(sscanf(line, "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &a, &b) == 3);
 		require(t == a + b);
 	}
-	layout(out, true, &snap, &fig, &bars, unit, total);
+	drawn(out, layout(out, true, &snap, &fig, &bars, unit, total), columns);
 	if (total) {
 		const char *line = strstr(out, "Total:");
 		require(line != nullptr);
