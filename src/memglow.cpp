@@ -63,6 +63,16 @@ static void pausefor(int64_t us)
 	}
 }
 
+/* Ends a refreshing run on a failure: the last report stays whole, with
+ * its line given back, and the message follows it. */
+static int fail(const char *message)
+{
+	enddrawing(stdout);
+	fflush(stdout);
+	fputs(message, stderr);
+	return finish(1);
+}
+
 static int refresh(const memsettings *settings)
 {
 	memsnapshot snap;
@@ -74,13 +84,8 @@ static int refresh(const memsettings *settings)
 
 	startdrawing(&screen, isatty(STDOUT_FILENO), settings->linecount, refreshing);
 	for (;;) {
-		/* A failed sample leaves the last report whole. */
-		if (getsnapshot(&snap) != 0) {
-			enddrawing(stdout);
-			fflush(stdout);
-			fputs("Error getting memory information.\n", stderr);
-			return finish(1);
-		}
+		if (getsnapshot(&snap) != 0)
+			return fail("Error getting memory information.\n");
 		derivefigures(&snap, &fig);
 		buildbars(&fig, &bars);
 		const int len = settings->classiclayout
@@ -89,12 +94,8 @@ static int refresh(const memsettings *settings)
 			: printbargraph(text, sizeof text, &snap, &fig, &bars,
 					settings->unitdivisor, settings->showtotal);
 		if (len < 0 || drawreport(&screen, stdout, text, static_cast<size_t>(len),
-					  !refreshing) != 0) {
-			enddrawing(stdout);
-			fflush(stdout);
-			fputs("memglow: report too long\n", stderr);
-			return finish(1);
-		}
+					  !refreshing) != 0)
+			return fail("memglow: report too long\n");
 		const int status = finish(0);
 		if (status != 0 || !refreshing)
 			return status;

@@ -13,7 +13,9 @@
 # Exits 77 (skipped) where the machine cannot build for the mode.
 set -eu
 mode=$1 src=$2 build=$3/portable-$mode
-flags= std=
+flags= std= link=
+rm -rf "$build"
+mkdir -p "$build"
 case $mode in
 m32)
 	flags="-m32 -flto"
@@ -29,33 +31,27 @@ fastmath) flags="-O2 -ffast-math" ;;
 cxx20) flags=-Werror std=-DCMAKE_CXX_STANDARD=20 ;;
 musl)
 	# musl has no C++ library of its own, and the core needs none: the
-	# C++ headers of the compiler's library on musl's C headers, without
-	# the C++ runtime.
+	# compiler's C++ headers over musl's C headers, linked statically, so
+	# that nothing of glibc's C++ runtime comes in.  libstdc++'s headers ask for glibc's
+	# version macro, which musl lacks.
 	specs=/usr/lib/$(uname -m)-linux-musl/musl-gcc.specs
 	if [ ! -f "$specs" ] || ! ${CXX:-g++} --version | grep -q 'g++'; then
 		echo "portable.sh: no musl for g++ here (musl-tools)"
 		exit 77
 	fi
 	version=$(${CXX:-g++} -dumpversion)
-	rm -rf "$build"
-	mkdir -p "$build"
-	${CXX:-g++} -std=c++17 -O2 -Wall -Wextra -Wpedantic -Werror -fno-exceptions -fno-rtti \
-		-static -specs "$specs" '-D__GLIBC_PREREQ(a,b)=0' \
-		-isystem "/usr/include/c++/$version" \
-		-isystem "/usr/include/$(${CXX:-g++} -print-multiarch)/c++/$version" \
-		-I"$src/src" "$src"/src/cmdline.cpp "$src"/src/figures.cpp \
-		"$src"/src/bargraph.cpp "$src"/src/classic.cpp "$src"/src/format.cpp \
-		"$src"/src/redraw.cpp "$src/tests/portable/check.cpp" \
-		-nodefaultlibs -lc -lgcc -o "$build/portable_check"
-	exec "$build/portable_check"
+	multiarch=$(${CXX:-g++} -print-multiarch)
+	printf '#define __GLIBC_PREREQ(major, minor) 0\n' >"$build/glibcprereq.h"
+	flags="-specs $specs -include $build/glibcprereq.h -isystem /usr/include/c++/$version"
+	flags="$flags -isystem /usr/include/$multiarch/c++/$version -Werror"
+	link=-DCMAKE_EXE_LINKER_FLAGS=-static
 	;;
 *) echo "usage: portable.sh m32|fastmath|cxx20|musl SOURCE BUILD" >&2; exit 2 ;;
 esac
-rm -rf "$build"
-mkdir -p "$build"
 # The environment's flags are the test's, not the caller's.
 env -u CXXFLAGS -u CPPFLAGS -u LDFLAGS cmake -S "$src/tests/portable" -B "$build" \
-	-DCMAKE_CXX_FLAGS="$flags" $std >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
+	-DCMAKE_CXX_FLAGS="$flags" $std $link \
+	>"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 cmake --build "$build" >>"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 if grep -i 'warning' "$build.log"; then
 	exit 1

@@ -42,7 +42,7 @@ static struct {
 	bool ready, trace, fakesleep, strictsleep, faildrop;
 	unsigned memfrom, swapfrom;  /* 0: never fails */
 	/* Figures for each query, up to the last given, which repeats. */
-	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][2];
+	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
 	unsigned memsamples, swapsamples;
 } cfg;
 
@@ -61,8 +61,9 @@ static unsigned failsfrom(const char *fail, const char *kind)
 	return 0;
 }
 
-/* Reads entries of n figures each, separated by ';', into v; returns how
- * many there are, and 1 when none are set (the defaults stand). */
+/* Reads entries of n figures each (at most 3), separated by ';', into v;
+ * returns how many there are, and 1 when none are set (the defaults
+ * stand). */
 static unsigned figures(const char *name, unsigned long long (*v)[3], int n)
 {
 	const char *text = getenv(name);
@@ -102,11 +103,7 @@ static void configure()
 	cfg.mem[0][2] = 3ULL << 30;
 	cfg.swap[0][0] = cfg.swap[0][1] = 2ULL << 30;
 	cfg.memsamples = figures("STANDIN_MEM", cfg.mem, 3);
-	unsigned long long swap[MAXSAMPLES][3];
-	memcpy(swap[0], cfg.swap[0], sizeof cfg.swap[0]);
-	cfg.swapsamples = figures("STANDIN_SWAP", swap, 2);
-	for (unsigned i = 0; i < cfg.swapsamples; i++)
-		memcpy(cfg.swap[i], swap[i], sizeof cfg.swap[i]);
+	cfg.swapsamples = figures("STANDIN_SWAP", cfg.swap, 2);
 }
 
 /* Every entry point starts here: reads the settings once and logs the call. */
