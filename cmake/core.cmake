@@ -56,7 +56,8 @@ add_library(memglowcore STATIC
   ${MEMGLOW_SOURCE_DIR}/src/bargraph.cpp
   ${MEMGLOW_SOURCE_DIR}/src/classic.cpp
   ${MEMGLOW_SOURCE_DIR}/src/format.cpp
-  ${MEMGLOW_SOURCE_DIR}/src/redraw.cpp)
+  ${MEMGLOW_SOURCE_DIR}/src/frames.cpp
+  ${MEMGLOW_SOURCE_DIR}/src/terminal.cpp)
 target_include_directories(memglowcore PUBLIC ${MEMGLOW_SOURCE_DIR}/src)
 
 # Links a program of memglow's without the C++ runtime: nothing in it is

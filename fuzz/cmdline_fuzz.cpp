@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "memglow.h"
+#include "options.h"
 
 enum { MAXARGS = 64, MAXBYTES = 4096 };
 

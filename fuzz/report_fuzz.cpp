@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "memglow.h"
+#include "frames.h"
+#include "report.h"
 
 static void require(bool ok)
 {
@@ -47,7 +48,7 @@ static void drawn(const char *report, size_t len, unsigned columns)
 		drawstate d;
 		startframes(&d, terminal != 0, 4);
 		for (int i = 0; i < 2; i++) {
-			const int n = drawframe(&d, frame, sizeof frame, report, len, columns, false, false);
+			const int n = drawframe(&d, frame, sizeof frame, report, len, columns, 0, false, false);
 			require(n > 0 && strlen(frame) == static_cast<size_t>(n));
 			if (terminal)
 				require(strchr(frame, '\t') == nullptr && frame[n - 1] != '\n' && d.rows >= 1);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "memglow.h"
+#include "report.h"
 
 enum { COLOURLEN = 7 };
 
@@ -35,13 +35,6 @@ barmarks countmarks(double first, double second, int fill)
 			       : marksfor(second, BARLEN - m.numberofmarks);
 	m.remainnum = BARLEN - m.numofmarkstwo - m.numberofmarks;
 	return m;
-}
-
-bool marksfit(const barmarks *m)
-{
-	return m->numberofmarks <= BARLEN && m->numofmarkstwo <= BARLEN &&
-	       m->remainnum <= BARLEN && m->numberofmarks + m->numofmarkstwo +
-	       m->remainnum == BARLEN;
 }
 
 /* Appends count copies of mark and then the colour sequence. */

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "memglow.h"
+#include "report.h"
 
 int printclassic(char *buf, size_t size, const memsnapshot *snap,
 		 const memfigures *fig, uint64_t unitdivisor, bool showtotal)

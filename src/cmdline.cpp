@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "memglow.h"
+#include "options.h"
+#include "report.h"
 
 /* glibc permutes arguments unless the option string starts with '+'; the
  * other C libraries stop at the first non-option already and would take the

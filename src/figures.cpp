@@ -2,7 +2,7 @@
 #include <climits>
 #include <cmath>
 
-#include "memglow.h"
+#include "report.h"
 
 void takefigures(memsnapshot *snap, bool libfreeholdscache, uint64_t total,
 		 uint64_t libfree, uint64_t cache, uint64_t swaptotal,

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "memglow.h"
+#include "report.h"
 
 int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...)
 {

@@ -3,15 +3,18 @@
  * memglow: how much physical memory and swap is free, as a bar-graph report
  * or a classic table, once or redrawn in place every few seconds.
  *
- * The driver alone decides when the program ends and with what status.
+ * The driver alone decides when the program ends and with what status; the
+ * terminal unit may end it sooner, by a signal that ends a run.
  */
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
-#include "memglow.h"
+#include "options.h"
+#include "report.h"
+#include "sampler.h"
+#include "terminal.h"
 
 #define USAGE "usage: %s [-b|-k|-m] [-o] [-t] [-s delay] [-V]\n"
 
@@ -26,51 +29,21 @@ static int finish(int status)
 	return status;
 }
 
-/* The microseconds since start, no more than the piece being slept. */
-static int64_t slept(const struct timespec *start, useconds_t most)
+/* Ends a run on a failure: the last report stays whole, with its line
+ * given back, and the message follows it.  err is the error of a failed
+ * write of the report, or 0. */
+static int fail(const char *message, int err)
 {
-	struct timespec now;
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	const int64_t us = (static_cast<int64_t>(now.tv_sec) - start->tv_sec) * 1000000 +
-			   (now.tv_nsec - start->tv_nsec) / 1000;
-	return us < 0 ? 0 : us > static_cast<int64_t>(most) ? static_cast<int64_t>(most) : us;
-}
-
-/* usleep need not take a second or more at once, so a long pause is slept
- * in pieces, as large as the platform allows; once refused, the largest
- * piece stays under a second for the rest of the run.  A continue after a
- * stop ends the pause; other signals (a resize) only interrupt a piece,
- * whose rest is then slept. */
-static void pausefor(int64_t us)
-{
-	static useconds_t most = static_cast<useconds_t>(-1);
-
-	while (us > 0 && !drawcontinued()) {
-		const useconds_t piece = static_cast<uint64_t>(us) < most
-						 ? static_cast<useconds_t>(us)
-						 : most;
-		struct timespec start;
-		clock_gettime(CLOCK_MONOTONIC, &start);
-		if (usleep(piece) == 0) {
-			us -= piece;
-		} else if (errno == EINVAL && most > 999999) {
-			most = 999999;
-		} else if (errno == EINTR) {
-			us -= slept(&start, piece);
-		} else {
-			us -= piece;
-		}
-	}
-}
-
-/* Ends a refreshing run on a failure: the last report stays whole, with
- * its line given back, and the message follows it. */
-static int fail(const char *message)
-{
-	enddrawing(stdout);
-	fflush(stdout);
-	fputs(message, stderr);
-	return finish(1);
+	const int lost = endoutput() != 0 ? errno : 0;
+	if (err != 0)
+		fprintf(stderr, "memglow: write error: %s\n", strerror(err));
+	else
+		fputs(message, stderr);
+	if (lost != 0 && lost != err)
+		fprintf(stderr, "memglow: write error: %s\n", strerror(lost));
+	const int status = finish(1);
+	endsignals();
+	return status;
 }
 
 static int refresh(const memsettings *settings)
@@ -79,13 +52,12 @@ static int refresh(const memsettings *settings)
 	memfigures fig;
 	membars bars;
 	char text[REPORTSIZE];
-	drawstate screen;
 	const bool refreshing = settings->delay != 0;
 
-	startdrawing(&screen, isatty(STDOUT_FILENO), settings->linecount, refreshing);
+	startoutput(settings->linecount, refreshing);
 	for (;;) {
 		if (getsnapshot(&snap) != 0)
-			return fail("Error getting memory information.\n");
+			return fail("Error getting memory information.\n", 0);
 		derivefigures(&snap, &fig);
 		buildbars(&fig, &bars);
 		const int len = settings->classiclayout
@@ -93,11 +65,17 @@ static int refresh(const memsettings *settings)
 				       settings->unitdivisor, settings->showtotal)
 			: printbargraph(text, sizeof text, &snap, &fig, &bars,
 					settings->unitdivisor, settings->showtotal);
-		if (len < 0 || drawreport(&screen, stdout, text, static_cast<size_t>(len),
-					  !refreshing) != 0)
-			return fail("memglow: report too long\n");
+		if (len < 0)
+			return fail("memglow: report too long\n", 0);
+		if (showreport(text, static_cast<size_t>(len), !refreshing) != 0)
+			return errno == EMSGSIZE ? fail("memglow: report too long\n", 0)
+						 : fail(nullptr, errno);
 		const int status = finish(0);
-		if (status != 0 || !refreshing)
+		if (status != 0) {
+			endsignals();
+			return status;
+		}
+		if (!refreshing)
 			return status;
 		pausefor(settings->pauseus);
 	}

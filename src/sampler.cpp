@@ -3,7 +3,7 @@
 
 #include <statgrab.h>
 
-#include "memglow.h"
+#include "sampler.h"
 
 /* Set up and privilege release are tried once per run, whatever comes of
  * them. */

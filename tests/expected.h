@@ -49,4 +49,34 @@ inline std::string asdrawn(const std::string &report)
 	return out;
 }
 
+// A report as it goes to a terminal drawn over another one of the given
+// width: as drawn, with the tail of each line that does not fill its last
+// row erased, and everything below the last line erased; where the last
+// line fills its last row, just before its last character.
+inline std::string asredrawn(const std::string &report, size_t columns)
+{
+	const std::string drawn = asdrawn(report);
+	std::string out;
+	size_t width = 0, lastchar = 0;
+	auto fills = [&]() { return columns > 0 && width > 0 && width % columns == 0; };
+	for (size_t i = 0; i < drawn.size(); i++) {
+		const char c = drawn[i];
+		if (c == '\033') {
+			const size_t end = drawn.find('m', i);
+			out += drawn.substr(i, end - i + 1);
+			i = end;
+		} else if (c == '\n') {
+			out += fills() ? "\n" : "\033[K\n";
+			width = 0;
+		} else {
+			lastchar = out.size();
+			out += c;
+			width++;
+		}
+	}
+	if (fills())
+		return out.substr(0, lastchar) + "\033[J" + out.substr(lastchar);
+	return out + "\033[J";
+}
+
 #endif

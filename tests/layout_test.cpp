@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "expected.h"
-#include "memglow.h"
+#include "report.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
  *   STANDIN_FAIL="drop,mem:N,swap:N"    privilege release fails; the Nth and
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
- *   STANDIN_SLEEP=fake                  usleep returns at once
- *   STANDIN_SLEEP=strict                the same, but a second or more is
- *                                       refused with EINVAL, as POSIX allows
+ *   STANDIN_SLEEP=fake                  pauses end at once
  *
- * It also stands in for usleep, so that pauses can be traced or skipped.
+ * It also stands in for pselect, so that pauses (a pselect on no
+ * descriptors) can be traced or skipped: a skipped pause still lets the
+ * signals that the program holds back come through.
  */
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +26,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <statgrab.h>
@@ -39,7 +41,7 @@ static unsigned memcalls, swapcalls;
 /* The environment, read once, so that the stand-in costs next to nothing
  * per call when the program's own cost is measured. */
 static struct {
-	bool ready, trace, fakesleep, strictsleep, faildrop;
+	bool ready, trace, fakesleep, faildrop;
 	unsigned memfrom, swapfrom;  /* 0: never fails */
 	/* Figures for each query, up to the last given, which repeats. */
 	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
@@ -92,8 +94,7 @@ static void configure()
 	cfg.ready = true;
 	cfg.trace = getenv("STANDIN_TRACE") != nullptr;
 	const char *sleep = getenv("STANDIN_SLEEP");
-	cfg.strictsleep = sleep != nullptr && strcmp(sleep, "strict") == 0;
-	cfg.fakesleep = cfg.strictsleep || (sleep != nullptr && strcmp(sleep, "fake") == 0);
+	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
 	const char *fail = getenv("STANDIN_FAIL");
 	cfg.faildrop = fail != nullptr && strstr(fail, "drop") != nullptr;
 	cfg.memfrom = failsfrom(fail, "mem");
@@ -170,19 +171,20 @@ sg_swap_stats *sg_get_swap_stats(size_t *entries)
 	return &swp;
 }
 
-int usleep(useconds_t us)
+int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct timespec *timeout,
+	    const sigset_t *mask)
 {
-	enter("usleep(%u)", static_cast<unsigned>(us));
-	if (cfg.strictsleep && us >= 1000000) {
-		errno = EINVAL;
-		return -1;
+	using pselectfn = int (*)(int, fd_set *, fd_set *, fd_set *, const struct timespec *,
+				  const sigset_t *);
+	static pselectfn real = reinterpret_cast<pselectfn>(dlsym(RTLD_NEXT, "pselect"));
+	if (nfds == 0 && timeout != nullptr) {
+		enter("pselect(%lld.%09ld)", static_cast<long long>(timeout->tv_sec), timeout->tv_nsec);
+		if (cfg.fakesleep) {
+			const struct timespec none = {0, 0};
+			return real(0, nullptr, nullptr, nullptr, &none, mask);
+		}
 	}
-	if (cfg.fakesleep)
-		return 0;
-	struct timespec ts;
-	ts.tv_sec = us / 1000000;
-	ts.tv_nsec = static_cast<long>(us % 1000000) * 1000;
-	return nanosleep(&ts, nullptr);
+	return real(nfds, in, out, error, timeout, mask);
 }
 
 }

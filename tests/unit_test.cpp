@@ -13,12 +13,22 @@
 #include <gtest/gtest.h>
 
 #include "expected.h"
-#include "memglow.h"
+#include "frames.h"
+#include "options.h"
+#include "report.h"
 #include "screen.h"
 
 namespace {
 
 constexpr uint64_t GiB = 1ULL << 30;
+
+// Whether the counts are each at most BARLEN and add up to BARLEN.
+bool marksfit(const barmarks *m)
+{
+	return m->numberofmarks <= BARLEN && m->numofmarkstwo <= BARLEN &&
+	       m->remainnum <= BARLEN &&
+	       m->numberofmarks + m->numofmarkstwo + m->remainnum == BARLEN;
+}
 
 std::string bar(double first, double second, int fill)
 {
@@ -219,7 +229,7 @@ int reportrows(const char *text, size_t len, unsigned columns)
 	drawstate d;
 	startframes(&d, true, 1);
 	char frame[FRAMESIZE];
-	EXPECT_GE(drawframe(&d, frame, sizeof frame, exact.get(), len, columns, false, true), 0);
+	EXPECT_GE(drawframe(&d, frame, sizeof frame, exact.get(), len, columns, 0, false, true), 0);
 	return d.rows;
 }
 
@@ -327,13 +337,16 @@ TEST(Terminal, RowsMatchACharacterByCharacterCount)
 }
 
 std::string frame(drawstate *d, const std::string &report, unsigned columns, bool afresh,
-		  bool last)
+		  bool last, unsigned height = 0)
 {
 	char buf[FRAMESIZE];
-	const int n = drawframe(d, buf, sizeof buf, report.data(), report.size(), columns, afresh, last);
+	const int n = drawframe(d, buf, sizeof buf, report.data(), report.size(), columns, height,
+				afresh, last);
 	EXPECT_GE(n, 0);
 	return n < 0 ? "" : std::string(buf, static_cast<size_t>(n));
 }
+
+const std::string EL = "\033[K", ED = "\033[J";
 
 // What goes out before and with each report.
 TEST(Redraw, Frames)
@@ -349,17 +362,92 @@ TEST(Redraw, Frames)
 	drawstate tty;
 	startframes(&tty, true, 3);
 	EXPECT_EQ(frame(&tty, two, 80, false, false), "a       b\nc");
-	EXPECT_EQ(frame(&tty, three, 80, false, false), "\r\033[1A\033[Jx\ny\nz");
+	EXPECT_EQ(frame(&tty, three, 80, false, false), "\r\033[1Ax" + EL + "\ny" + EL + "\nz" + ED);
 	// The count is of the report on screen: three rows, wherever the next
 	// one ends.
-	EXPECT_EQ(frame(&tty, two, 80, false, false), "\r\033[2A\033[Ja       b\nc");
-	EXPECT_EQ(frame(&tty, std::string(25, 'w') + "\n", 10, false, false), "\r\033[1A\033[J" + std::string(25, 'w'));
-	EXPECT_EQ(frame(&tty, two, 10, false, false), "\r\033[2A\033[Ja       b\nc");
-	EXPECT_EQ(frame(&tty, three, 10, true, false), "\nx\ny\nz");
-	EXPECT_EQ(frame(&tty, three, 10, false, true), "\r\033[2A\033[Jx\ny\nz\n");
+	EXPECT_EQ(frame(&tty, two, 80, false, false), "\r\033[2Aa       b" + EL + "\nc" + ED);
+	// Its lines take a row each at 10 columns too: in place.
+	EXPECT_EQ(frame(&tty, std::string(25, 'w') + "\n", 10, false, false),
+		  "\r\033[1A" + std::string(25, 'w') + ED);
+	EXPECT_EQ(frame(&tty, two, 10, false, false), "\r\033[2Aa       b" + EL + "\nc" + ED);
+	EXPECT_EQ(frame(&tty, three, 10, true, false), "\nx" + EL + "\ny" + EL + "\nz" + ED);
+	EXPECT_EQ(frame(&tty, three, 10, false, true),
+		  "\r\033[2Ax" + EL + "\ny" + EL + "\nz" + EL + "\n" + ED);
 	drawstate once;
 	startframes(&once, true, 2);
 	EXPECT_EQ(frame(&once, two, 80, false, true), "a       b\nc\n");
+}
+
+// A line that fills its last row leaves the cursor on its last character
+// with the wrap pending, where an erase would take that character: it
+// erases no tail, and the last line erases below just before its last
+// character.  On one column every character fills a row.
+TEST(Redraw, LinesThatFillTheirRows)
+{
+	drawstate d;
+	startframes(&d, true, 2);
+	EXPECT_EQ(frame(&d, "abcd\ncdef\n", 4, false, false), "abcd\ncdef");
+	EXPECT_EQ(frame(&d, "abcd\ncdef\n", 4, false, false), "\r\033[1Aabcd\ncde" + ED + "f");
+	EXPECT_EQ(frame(&d, "abcd\ncde\033[0m\t\n", 4, false, false),
+		  "\r\033[1Aabcd\ncde\033[0m    " + ED + " ");
+	drawstate one;
+	startframes(&one, true, 2);
+	EXPECT_EQ(frame(&one, "ab\ncd\n", 1, false, false), "ab\ncd");
+	EXPECT_EQ(frame(&one, "ab\ncd\n", 1, false, false), "\r\033[3Aab\n" + ED + "cd");
+}
+
+// A resized terminal: where the report on screen takes the same rows at the
+// new width as at the old one, it is redrawn in place; otherwise it starts
+// afresh below.
+TEST(Redraw, Resizes)
+{
+	const std::string x60(60, 'x'), report = x60 + "\nab\n";
+	const std::string lines = x60 + EL + "\nab" + ED;
+	struct {
+		unsigned columns, height;
+		std::string want;
+	} steps[] = {
+		{80, 24, x60 + "\nab"},
+		{80, 30, "\r\033[1A" + lines},   // taller
+		{100, 30, "\r\033[1A" + lines},  // wider, the same rows
+		{50, 30, "\n" + lines},           // the long line wraps now
+		{40, 30, "\r\033[2A" + lines},   // and still does
+		{0, 0, "\n" + lines},             // the width unknown: a row a line
+		{0, 0, "\r\033[1A" + lines},
+		{60, 30, "\r\033[1A" + x60 + "\nab" + ED},  // the same rows, one filled
+	};
+	drawstate d;
+	startframes(&d, true, 2);
+	for (const auto &s : steps)
+		EXPECT_EQ(frame(&d, report, s.columns, false, false, s.height), s.want) << s.columns;
+}
+
+// A report taller than the terminal ends on its bottom row: the redraw goes
+// up to the top row, no further, and leaves out the report's first rows,
+// with their colours, so that nothing scrolls.
+TEST(Redraw, ReportsTallerThanTheTerminal)
+{
+	const std::string red = "\033[31m", tall = red + "1\n2\n3\n4\n";
+	struct {
+		const char *name;
+		unsigned height;
+		std::string first, report, want;
+	} cases[] = {
+		{"two rows", 2, tall, tall, "\r\033[1A" + red + "3" + EL + "\n4" + ED},
+		{"one row", 1, tall, tall, "\r" + red + "4" + ED},
+		{"as tall as the report", 4, tall, tall,
+		 "\r\033[3A" + red + "1" + EL + "\n2" + EL + "\n3" + EL + "\n4" + ED},
+		{"a wrapped line cut", 2, tall, "abcdefghij\nk\n", "\r\033[1Aghij" + EL + "\nk" + ED},
+		// A report that did not fill the terminal is drawn whole: it
+		// scrolls once, and fills it from then on.
+		{"growing", 3, "1\n2\n", tall, "\r\033[1A" + red + "1" + EL + "\n2" + EL + "\n3" + EL + "\n4" + ED},
+	};
+	for (const auto &c : cases) {
+		drawstate d;
+		startframes(&d, true, 4);
+		frame(&d, c.first, 6, false, false, c.height);
+		EXPECT_EQ(frame(&d, c.report, 6, false, false, c.height), c.want) << c.name;
+	}
 }
 
 // A frame that does not fit is refused; one byte more than its length fits.
@@ -376,7 +464,7 @@ TEST(Redraw, AFrameThatDoesNotFitIsRefused)
 			startframes(&s, terminal, 2);
 			frame(&s, report, 80, false, false);
 			char buf[FRAMESIZE];
-			const int n = drawframe(&s, buf, size, report.data(), report.size(), 80, false, false);
+			const int n = drawframe(&s, buf, size, report.data(), report.size(), 80, 0, false, false);
 			EXPECT_EQ(n, size > next.size() ? static_cast<int>(next.size()) : -1)
 				<< terminal << " " << size;
 			if (n >= 0) {
@@ -425,7 +513,7 @@ TEST(Redraw, EachFrameLeavesAFreshReportOnScreen)
 			drawstate f;
 			startframes(&f, true, 3);
 			const int n = drawframe(&f, fresh, sizeof fresh, text.data(), text.size(),
-						static_cast<unsigned>(columns), false, false);
+						static_cast<unsigned>(columns), 0, false, false);
 			ASSERT_GE(n, 0);
 			const screenshot want =
 				render("keep\r\n" + onterminal(std::string(fresh, static_cast<size_t>(n))), rows, columns);

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "memglow.h"
+#include "frames.h"
+#include "options.h"
+#include "report.h"
 
 static int failures = 0;
 
@@ -120,12 +122,12 @@ static void reports()
 	drawstate d;
 	char frame[FRAMESIZE];
 	startframes(&d, true, 2);
-	drawframe(&d, frame, sizeof frame, "a\tb\nc\n", 6, 4, false, false);
+	drawframe(&d, frame, sizeof frame, "a\tb\nc\n", 6, 4, 0, false, false);
 	check(d.rows == 3, "a tab's spaces wrap at 4 columns");
-	drawframe(&d, frame, sizeof frame, "a\nb\n", 4, 4, false, false);
-	check(strcmp(frame, "\r\033[3A\033[Ja\nb") == 0, "the redraw moves up over the last report");
+	drawframe(&d, frame, sizeof frame, "a\nb\n", 4, 4, 0, false, false);
+	check(strcmp(frame, "\r\033[3Aa\033[K\nb\033[J") == 0, "the redraw moves up over the last report");
 	startframes(&d, true, 2);
-	drawframe(&d, frame, sizeof frame, "\0337xx\033[1@\n", 9, 1, false, true);
+	drawframe(&d, frame, sizeof frame, "\0337xx\033[1@\n", 9, 1, 0, false, true);
 	check(d.rows == 2, "escapes take no column");
 }
 

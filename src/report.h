@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: ISC
 /*
- * The interface between the driver (memglow.cpp), the sampler (sampler.cpp),
- * the two report layouts (bargraph.cpp, classic.cpp) with the arithmetic
- * (figures.cpp) and formatting (format.cpp) they share, and the drawing of
- * each report over the last (redraw.cpp).  Only the sampler
- * talks to the statistics library; everything else is a pure function of a
- * snapshot and the report settings.
+ * A report: the snapshot of one sample, the figures derived from it, the
+ * bars, and the two layouts that turn them into text (figures.cpp,
+ * bargraph.cpp, classic.cpp, format.cpp).  All of it is pure: functions of
+ * a snapshot and the report settings, writing into the caller's buffers.
  */
-#ifndef MEMGLOW_H
-#define MEMGLOW_H
+#ifndef MEMGLOW_REPORT_H
+#define MEMGLOW_REPORT_H
 
 #include <cfloat>
 #include <cstddef>
@@ -52,14 +50,6 @@ struct memfigures {
 	double availpercent;
 };
 
-struct memsettings {
-	uint64_t unitdivisor;
-	double delay;
-	bool classiclayout;
-	bool showtotal;
-	int linecount;
-	int64_t pauseus;
-};
 
 struct membars {
 	char physical[BARSIZE];
@@ -93,22 +83,6 @@ enum { LIBFREEHOLDSCACHE = 0 };
 enum { LIBFREEHOLDSCACHE = 1 };
 #endif
 
-/* cmdline.cpp */
-enum scanresult { SCAN_REPORT, SCAN_VERSION, SCAN_USAGE, SCAN_BADDELAY };
-/* Reads the options into settings and says what the driver is to do.  On
- * SCAN_BADDELAY, *baddelay points at the offending argument.  It never exits,
- * and it leaves getopt ready for another scan. */
-scanresult scanoptions(int argc, char **argv, memsettings *settings,
-		       const char **baddelay);
-/* The pause in microseconds, truncated toward zero; saturates at INT64_MAX.
- * The delay must be finite and not negative. */
-int64_t pauselength(double delay);
-
-/* sampler.cpp */
-/* Fills snap with fresh figures: 0, or -1 with snap untouched.  The first
- * call sets up the library and drops privileges. */
-int getsnapshot(memsnapshot *snap);
-
 /* figures.cpp */
 /* Fills snap from figures as the library reports them.  Where libfree
  * holds the cache, the cache is taken out of it, as far as it can be. */
@@ -140,8 +114,6 @@ struct barmarks {
  * share of BARLEN marks clamped into 0..BARLEN, the second its share clamped
  * into what the first leaves (all of it in fill mode), the rest are dots. */
 barmarks countmarks(double first, double second, int fill);
-/* Whether the counts are each at most BARLEN and add up to BARLEN. */
-bool marksfit(const barmarks *marks);
 /* Writes the 49-character bar of the counts into bar (BARSIZE bytes).  The
  * counts must fit; where they do not, the program stops through an
  * assertion. */
@@ -166,41 +138,4 @@ int printclassic(char *buf, size_t size, const memsnapshot *snap,
 MEMGLOW_PRINTF(4, 5)
 int appendf(char *buf, size_t size, size_t *len, const char *fmt, ...);
 
-/* redraw.cpp: each report drawn over the last. */
-/* Room for a report as it goes out: the cursor movement before it and the
- * spaces of its tabs. */
-enum { FRAMESIZE = REPORTSIZE + 64 };
-struct drawstate {
-	bool terminal;     /* otherwise a pipe or a file */
-	bool drawn;        /* a report went out */
-	int linecount;     /* lines of a report */
-	unsigned columns;  /* the terminal's width when the last was drawn */
-	int rows;          /* rows above the cursor's that the last one takes */
-	char up[16];       /* the last cursor-up written, over uprows rows */
-	size_t uplen;
-	int uprows;
-};
-/* Starts the drawing of a run; a refreshing run also learns of continues,
- * and on a terminal of resizes and of the signals that end it. */
-void startdrawing(drawstate *d, bool terminal, int linecount, bool refreshing);
-/* Writes the report (whole lines) to out, drawn over the last; last says
- * that the run ends with it.  -1 when it does not fit in a frame. */
-int drawreport(drawstate *d, FILE *out, const char *report, size_t len, bool last);
-/* Gives back the newline that a terminal's last report holds, if any. */
-void enddrawing(FILE *out);
-/* Whether the run was continued after a stop since the last report. */
-bool drawcontinued(void);
-/* The pure part of drawreport.  startframes starts a run's state;
- * drawframe makes what goes out for the report, as a terminated frame of
- * at most size bytes, given the terminal's width (0 where unknown) and
- * whether the screen moved since the last report (afresh), and returns its
- * length, or -1 when it does not fit.  On a terminal it keeps in rows the
- * rows from the report's first to the cursor's: each line takes its printed
- * width (escape sequences take no column, tabs are the spaces to the next
- * multiple of 8 of their line) over the terminal's, rounded up, and at
- * least one row, and a line that fills its last row exactly takes no more;
- * a width of 0 counts each line as one row. */
-void startframes(drawstate *d, bool terminal, int linecount);
-int drawframe(drawstate *d, char *frame, size_t size, const char *report,
-	      size_t len, unsigned columns, bool afresh, bool last);
 #endif

@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: ISC
+/*
+ * Drawing each report over the last, as frames of bytes.
+ *
+ * On a terminal the report's last newline is held back, so that an N-line
+ * report takes N rows and the cursor waits at the end of its last line.  A
+ * redraw goes back to the start of that row and up over the rows above it,
+ * and then writes each line over the old one.  It never erases from the
+ * report's first row down: where that row is the terminal's top-left
+ * corner, terminal multiplexers take such an erase for a cleared screen and
+ * push the whole screen into their history.  Instead each line that does
+ * not fill its last row erases its own tail, and the last line erases
+ * everything below it: the tails of longer old lines, old rows, anything
+ * typed meanwhile.  Nothing above the report is touched.  Tabs go out as
+ * the spaces they would give, so that the rows a line takes do not depend
+ * on a terminal's tab rule at its margin.
+ */
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "frames.h"
+
+/* A frame being filled; once something does not fit, ok stays false. */
+struct frameout {
+	char *buf;
+	size_t size;
+	size_t len;
+	bool ok;
+};
+
+/* Appends n bytes, keeping room for a terminator. */
+static void put(frameout *o, const char *s, size_t n)
+{
+	if (!o->ok || n >= o->size - o->len) {
+		o->ok = false;
+		return;
+	}
+	memcpy(o->buf + o->len, s, n);
+	o->len += n;
+}
+
+static void putch(frameout *o, char c)
+{
+	if (!o->ok || o->len + 1 >= o->size) {
+		o->ok = false;
+		return;
+	}
+	o->buf[o->len++] = c;
+}
+
+/* Puts n bytes in at offset at, moving what follows. */
+static void insert(frameout *o, size_t at, const char *s, size_t n)
+{
+	if (!o->ok || n >= o->size - o->len) {
+		o->ok = false;
+		return;
+	}
+	memmove(o->buf + at + n, o->buf + at, o->len - at);
+	memcpy(o->buf + at, s, n);
+	o->len += n;
+}
+
+/* The rows that a line of the given printed width takes; a line that fills
+ * its last row exactly leaves the cursor there, with the wrap pending. */
+static size_t linerows(size_t width, unsigned columns)
+{
+	return columns == 0 || width == 0 ? 1 : (width - 1) / columns + 1;
+}
+
+/* Where the escape sequence that starts at text[i] ends: ESC [, its
+ * parameters and intermediates, up to a final byte from @ to ~; any other
+ * escape is two bytes.  Never past the text's last byte. */
+static size_t escapeend(const char *text, size_t len, size_t i)
+{
+	if (i + 1 >= len)
+		return i;
+	if (text[i + 1] != '[')
+		return i + 1;
+	for (i += 2; i < len; i++) {
+		const unsigned char f = static_cast<unsigned char>(text[i]);
+		if (f >= 0x40 && f <= 0x7e)
+			return i;
+	}
+	return len - 1;
+}
+
+/*
+ * Walks the text as a terminal places it, written from the start of a row,
+ * and returns the rows from its first to the one the cursor ends on.  With
+ * o, it appends the text with each tab as spaces, leaving out the
+ * characters of its first skip rows (their escape sequences still go out,
+ * so that the colours are right); with erase, each line that does not fill
+ * its last row erases its tail, and the last line everything below.  With
+ * keep, it keeps the lines' printed widths there.
+ */
+static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bool erase,
+		   frameout *o, drawstate *keep)
+{
+	size_t width = 0;     /* printed columns of the line so far */
+	size_t row = 0;       /* the row its line starts on */
+	size_t linerow = 0;   /* the row in its line of the next character */
+	unsigned x = 0;       /* the column in its row; columns when the wrap is pending */
+	size_t lines = 0;
+	size_t lastchar = SIZE_MAX;  /* where the line's last character went out */
+	size_t linestart = o != nullptr ? o->len : 0;
+
+	for (size_t i = 0; i < n; i++) {
+		const unsigned char c = static_cast<unsigned char>(text[i]);
+		if (c >= ' ' || c == '\t') {
+			for (size_t count = c == '\t' ? 8 - width % 8 : 1; count > 0; count--) {
+				if (x == columns && columns != 0) {
+					linerow++;
+					x = 0;
+				}
+				if (o != nullptr && row + linerow >= skip) {
+					lastchar = o->len;
+					putch(o, c == '\t' ? ' ' : static_cast<char>(c));
+				}
+				x++;
+				width++;
+			}
+		} else if (c == '\033') {
+			const size_t end = escapeend(text, n, i);
+			if (o != nullptr)
+				put(o, text + i, end - i + 1);
+			i = end;
+		} else if (c == '\n') {
+			if (o != nullptr && row + linerow >= skip) {
+				if (erase && !(x == columns && columns != 0))
+					put(o, "\033[K", 3);
+				putch(o, '\n');
+				linestart = o->len;
+			}
+			if (keep != nullptr && lines < KEPTLINES)
+				keep->widths[lines] = width;
+			lines++;
+			row += linerow + 1;
+			linerow = 0;
+			x = 0;
+			width = 0;
+			lastchar = SIZE_MAX;
+		} else if (o != nullptr && row + linerow >= skip) {
+			/* Other control characters take no column. */
+			putch(o, static_cast<char>(c));
+		}
+	}
+	if (keep != nullptr) {
+		if (lines < KEPTLINES)
+			keep->widths[lines] = width;
+		keep->lines = lines + 1;
+	}
+	if (o != nullptr && erase) {
+		/* Where the last line fills its last row, the cursor waits on its
+		 * last character with the wrap pending, and an erase there would
+		 * take that character: the erase goes just before it, or on one
+		 * column (every character fills a row) before the line. */
+		if (!(x == columns && columns != 0))
+			put(o, "\033[J", 3);
+		else
+			insert(o, columns > 1 && lastchar != SIZE_MAX ? lastchar : linestart, "\033[J", 3);
+	}
+	return row + linerow;
+}
+
+/* The rows from the first of the report on screen to the cursor's, at a
+ * width; SIZE_MAX where its lines were too many to keep. */
+static size_t rowsat(const drawstate *d, unsigned columns)
+{
+	if (d->lines > KEPTLINES)
+		return SIZE_MAX;
+	size_t rows = 0;
+	for (size_t i = 0; i < d->lines; i++)
+		rows += linerows(d->widths[i], columns);
+	return rows - 1;
+}
+
+/* Appends the cursor-up over rows, formatted only when the count changes. */
+static void putup(drawstate *d, frameout *o, int rows)
+{
+	if (rows != d->uprows) {
+		const int k = snprintf(d->up, sizeof d->up, "\033[%iA", rows);
+		if (k < 0 || static_cast<size_t>(k) >= sizeof d->up) {
+			o->ok = false;
+			return;
+		}
+		d->uplen = static_cast<size_t>(k);
+		d->uprows = rows;
+	}
+	put(o, d->up, d->uplen);
+}
+
+void startframes(drawstate *d, bool terminal, int linecount)
+{
+	d->terminal = terminal;
+	d->drawn = false;
+	d->linecount = linecount;
+	d->columns = 0;
+	d->rows = 0;
+	d->lines = 0;
+	d->uprows = 0;
+	d->uplen = 0;
+}
+
+/* Draws the report on a terminal. */
+static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t len,
+			   unsigned columns, unsigned height, bool afresh, bool last)
+{
+	const size_t keep = !last && len > 0 && report[len - 1] == '\n' ? len - 1 : len;
+	bool inplace = d->drawn && !afresh;
+	/* A terminal may re-wrap its rows when its width changes, or cut
+	 * them; only where the report takes the same rows at both widths are
+	 * they where they were drawn. */
+	if (inplace && columns != d->columns)
+		inplace = rowsat(d, columns) != SIZE_MAX &&
+			  rowsat(d, columns) == rowsat(d, d->columns);
+	size_t skip = 0;
+	if (d->drawn && !inplace) {
+		putch(o, '\n');
+	} else if (inplace) {
+		int up = d->rows;
+		/* A report that filled the terminal ends on its bottom row, and
+		 * moving up stops at the top one: a report taller than the
+		 * terminal leaves out its first rows there. */
+		if (height > 0 && static_cast<unsigned>(up) >= height - 1) {
+			up = static_cast<int>(height - 1);
+			const size_t rows = walk(report, keep, columns, 0, false, nullptr, nullptr);
+			if (rows >= height)
+				skip = rows + 1 - height;
+		}
+		putch(o, '\r');
+		if (up > 0)
+			putup(d, o, up);
+	}
+	const size_t rows = walk(report, keep, columns, skip, d->drawn, o, d);
+	d->rows = rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
+	d->columns = columns;
+}
+
+int drawframe(drawstate *d, char *frame, size_t size, const char *report,
+	      size_t len, unsigned columns, unsigned height, bool afresh, bool last)
+{
+	if (size == 0)
+		return -1;
+	frameout o = {frame, size, 0, true};
+	if (!d->terminal) {
+		if (d->drawn && !afresh)
+			putup(d, &o, d->linecount);
+		put(&o, report, len);
+	} else {
+		drawonterminal(d, &o, report, len, columns, height, afresh, last);
+	}
+	if (!o.ok)
+		return -1;
+	d->drawn = true;
+	frame[o.len] = '\0';
+	return o.len > INT_MAX ? -1 : static_cast<int>(o.len);
+}

@@ -1,0 +1,344 @@
+// SPDX-License-Identifier: ISC
+/*
+ * Standard output while a run draws its reports, and the signals that bear
+ * on it.
+ *
+ * Into a pipe or a file each frame goes through standard output's buffer.
+ * On a terminal a refreshing run writes its frames through a description of
+ * the terminal of its own, opened without blocking, so that no write can
+ * hang the run (a terminal stopped with ^S takes no bytes): it waits for the
+ * terminal in pselect, where the signals it holds back come through, like
+ * in its pauses.  The handlers only note what came; the run acts on it
+ * where it stands, so that it always knows how much of a frame went out.
+ *
+ * A job in the background never moves the cursor up: the shell may have
+ * written below its report since.  Each of its reports starts afresh below,
+ * and so does the first one back in the foreground.
+ */
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+/* struct winsize and TIOCGWINSZ: <sys/ioctl.h> on Linux and the BSDs,
+ * <termios.h> on Solaris and illumos. */
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "frames.h"
+#include "terminal.h"
+
+/* How long the terminal's size must stay put after a resize before the
+ * report is drawn anew, in nanoseconds: an edge being dragged sends many. */
+static const int64_t SETTLENS = 200000000;
+/* The longest piece of a pause handed to pselect, in seconds: a 32-bit
+ * time_t holds it. */
+static const int64_t PAUSEPIECE = 100000000;
+
+static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+static volatile sig_atomic_t continued = 0;
+static volatile sig_atomic_t resizes = 0;
+static volatile sig_atomic_t endsig = 0;
+
+static drawstate screen;
+static bool onterminal = false;
+static bool refreshing = false;
+static int ttyfd = STDOUT_FILENO;
+static sigset_t heldback;   /* the signals held back but while waiting */
+static sigset_t waitmask;   /* the mask the run started with */
+static bool ended[sizeof ending / sizeof ending[0]];  /* handled by us */
+static bool background = false;
+static int seenresizes = 0;
+
+/* The frame being written (or the newline given back), how much of it went
+ * out, whether the newline is held back once it is all out, and whether the
+ * report on screen holds its newline. */
+static char frame[FRAMESIZE];
+static const char *pending = frame;
+static size_t pendinglen = 0, pendingdone = 0;
+static bool pendingholds = false;
+static bool held = false;
+
+static void oncontinue(int)
+{
+	continued = 1;
+}
+
+static void onresize(int)
+{
+	resizes = resizes + 1;
+}
+
+static void onend(int sig)
+{
+	if (endsig == 0)
+		endsig = sig;
+}
+
+static void handle(int sig, void (*handler)(int), int flags)
+{
+	struct sigaction sa;
+	memset(&sa, 0, sizeof sa);
+	sa.sa_handler = handler;
+	sa.sa_flags = flags;
+	sigemptyset(&sa.sa_mask);
+	for (int e : ending)
+		sigaddset(&sa.sa_mask, e);
+	sigaction(sig, &sa, nullptr);
+}
+
+/* Whether the signal is left to its default action: a signal the run was
+ * started with ignored stays ignored. */
+static bool defaulted(int sig)
+{
+	struct sigaction old;
+	return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL;
+}
+
+/* A description of standard output's terminal of our own, that does not
+ * block; standard output itself where there is none. */
+static int openterminal(void)
+{
+	char path[256];
+	struct stat out, own;
+	if (ttyname_r(STDOUT_FILENO, path, sizeof path) != 0 || fstat(STDOUT_FILENO, &out) != 0)
+		return STDOUT_FILENO;
+	const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return STDOUT_FILENO;
+	if (fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd == STDOUT_FILENO) {
+		close(fd);
+		return STDOUT_FILENO;
+	}
+	return fd;
+}
+
+void startoutput(int linecount, bool refresh)
+{
+	onterminal = isatty(STDOUT_FILENO) != 0;
+	refreshing = refresh;
+	startframes(&screen, onterminal, linecount);
+	if (!refreshing)
+		return;
+	sigprocmask(SIG_SETMASK, nullptr, &waitmask);
+	sigemptyset(&heldback);
+	handle(SIGCONT, oncontinue, SA_RESTART);
+	sigaddset(&heldback, SIGCONT);
+	if (onterminal) {
+		handle(SIGWINCH, onresize, SA_RESTART);
+		sigaddset(&heldback, SIGWINCH);
+		/* Without SA_RESTART: a write or a wait that an ending signal
+		 * interrupts returns, and the run ends. */
+		for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
+			ended[i] = defaulted(ending[i]);
+			if (ended[i]) {
+				handle(ending[i], onend, 0);
+				sigaddset(&heldback, ending[i]);
+			}
+		}
+		ttyfd = openterminal();
+	}
+	sigprocmask(SIG_BLOCK, &heldback, nullptr);
+}
+
+/* Whether the run is in its terminal's foreground process group; a
+ * terminal without job control counts as the foreground. */
+static bool foreground(void)
+{
+	const pid_t group = tcgetpgrp(ttyfd);
+	return group < 0 || group == getpgrp();
+}
+
+/* Whether the terminal takes bytes now. */
+static bool takesbytes(void)
+{
+	struct pollfd p = {ttyfd, POLLOUT, 0};
+	return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
+}
+
+/* Back to the signals' default actions, and to the mask the run started
+ * with: a signal held back acts now. */
+static void defaults(void)
+{
+	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
+		if (ended[i]) {
+			signal(ending[i], SIG_DFL);
+			ended[i] = false;
+		}
+	}
+	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
+}
+
+/* Ends the run by the ending signal that came.  Where the terminal takes
+ * bytes now and the run is in its foreground, the frame being written is
+ * finished and the newline given back; nothing here can block. */
+[[noreturn]] static void endnow(void)
+{
+	const int sig = endsig;
+	if (foreground() && takesbytes()) {
+		while (pendingdone < pendinglen) {
+			const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
+			if (n <= 0)
+				break;
+			pendingdone += static_cast<size_t>(n);
+		}
+		if (pendingdone == pendinglen && (pendinglen > 0 ? pendingholds : held) &&
+		    write(ttyfd, "\n", 1) < 0) {
+		}
+	}
+	/* Raised before the mask is lifted, the signal comes before any other
+	 * held back, so that the run ends by the one that came first. */
+	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++)
+		if (ended[i])
+			signal(ending[i], SIG_DFL);
+	raise(sig);
+	defaults();
+	_exit(128 + sig);
+}
+
+/* Writes what is pending to the terminal, waiting where it takes no bytes
+ * now; an ending signal ends the run on the way.  0, or -1 with errno. */
+static int writepending(void)
+{
+	while (pendingdone < pendinglen) {
+		if (endsig != 0)
+			endnow();
+		/* The ending signals come through while writing: a job in the
+		 * background that the terminal stops (stty tostop) can still
+		 * be ended. */
+		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
+		const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
+		const int err = errno;
+		sigprocmask(SIG_BLOCK, &heldback, nullptr);
+		if (n > 0) {
+			pendingdone += static_cast<size_t>(n);
+		} else if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+			fd_set out;
+			FD_ZERO(&out);
+			FD_SET(ttyfd, &out);
+			if (endsig == 0)
+				pselect(ttyfd + 1, nullptr, &out, nullptr, nullptr, &waitmask);
+		} else if (n == 0 || err != EINTR) {
+			errno = n == 0 ? EIO : err;
+			return -1;
+		}
+	}
+	if (endsig != 0)
+		endnow();
+	return 0;
+}
+
+int showreport(const char *report, size_t len, bool last)
+{
+	unsigned columns = 0, rows = 0;
+	bool afresh = continued != 0;
+	continued = 0;
+
+	if (onterminal) {
+		if (refreshing) {
+			if (endsig != 0)
+				endnow();
+			/* Back in the foreground, the report starts afresh once. */
+			const bool fg = foreground();
+			afresh = afresh || !fg || background;
+			background = !fg;
+		}
+		struct winsize ws;
+		if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0) {
+			columns = ws.ws_col;
+			rows = ws.ws_row;
+		}
+	}
+	const int n = drawframe(&screen, frame, sizeof frame, report, len, columns, rows,
+				afresh, last);
+	if (n < 0) {
+		errno = EMSGSIZE;
+		return -1;
+	}
+	if (!onterminal || !refreshing) {
+		fwrite(frame, 1, static_cast<size_t>(n), stdout);
+		return 0;
+	}
+	pending = frame;
+	pendinglen = static_cast<size_t>(n);
+	pendingdone = 0;
+	pendingholds = !last;
+	const int status = writepending();
+	held = pendingholds;
+	pendinglen = pendingdone = 0;
+	return status;
+}
+
+void pausefor(int64_t us)
+{
+	if (!refreshing)
+		return;
+	/* Nanoseconds left of the pause, and until a resize has settled. */
+	int64_t left = us > INT64_MAX / 1000 ? INT64_MAX : us * 1000;
+	int64_t settle = -1;
+
+	for (;;) {
+		int64_t wait = settle >= 0 && settle < left ? settle : left;
+		const bool piece = wait > PAUSEPIECE * 1000000000;
+		if (piece)
+			wait = PAUSEPIECE * 1000000000;
+		struct timespec ts, start, end;
+		ts.tv_sec = static_cast<time_t>(wait / 1000000000);
+		ts.tv_nsec = static_cast<long>(wait % 1000000000);
+		clock_gettime(CLOCK_MONOTONIC, &start);
+		const int rc = pselect(0, nullptr, nullptr, nullptr, &ts, &waitmask);
+		int64_t slept = wait;
+		if (rc != 0) {
+			clock_gettime(CLOCK_MONOTONIC, &end);
+			slept = (static_cast<int64_t>(end.tv_sec) - start.tv_sec) * 1000000000 +
+				(end.tv_nsec - start.tv_nsec);
+			slept = slept < 0 ? 0 : slept > wait ? wait : slept;
+		}
+		left -= slept;
+		if (settle >= 0)
+			settle -= slept;
+		if (resizes != seenresizes) {
+			seenresizes = resizes;
+			settle = SETTLENS;
+		}
+		if (endsig != 0)
+			endnow();
+		if (continued != 0 || left <= 0 || settle == 0)
+			return;
+	}
+}
+
+int endoutput(void)
+{
+	int status = 0;
+	if (!refreshing)
+		return 0;
+	if (onterminal && held) {
+		pending = "\n";
+		pendinglen = 1;
+		pendingdone = 0;
+		pendingholds = false;
+		status = writepending();
+		held = false;
+		pendinglen = pendingdone = 0;
+	}
+	if (endsig != 0)
+		endnow();
+	struct pollfd p = {STDERR_FILENO, POLLOUT, 0};
+	if (!(poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0))
+		defaults();
+	return status;
+}
+
+void endsignals(void)
+{
+	if (refreshing)
+		defaults();
+}
