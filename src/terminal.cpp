@@ -55,6 +55,7 @@ static sigset_t heldback;   /* the signals held back but while waiting */
 static sigset_t waitmask;   /* the mask the run started with */
 static bool ended[sizeof ending / sizeof ending[0]];  /* handled by us */
 static bool background = false;
+static pid_t group = 0;
 static int seenresizes = 0;
 
 /* The frame being written (or the newline given back), how much of it went
@@ -144,6 +145,7 @@ void startoutput(int linecount, bool refresh)
 			}
 		}
 		ttyfd = openterminal();
+		group = getpgrp();
 	}
 	sigprocmask(SIG_BLOCK, &heldback, nullptr);
 }
@@ -152,15 +154,8 @@ void startoutput(int linecount, bool refresh)
  * terminal without job control counts as the foreground. */
 static bool foreground(void)
 {
-	const pid_t group = tcgetpgrp(ttyfd);
-	return group < 0 || group == getpgrp();
-}
-
-/* Whether the terminal takes bytes now. */
-static bool takesbytes(void)
-{
-	struct pollfd p = {ttyfd, POLLOUT, 0};
-	return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
+	const pid_t foregroup = tcgetpgrp(ttyfd);
+	return foregroup < 0 || foregroup == group;
 }
 
 /* Back to the signals' default actions, and to the mask the run started
@@ -176,25 +171,43 @@ static void defaults(void)
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 }
 
-/* Ends the run by the ending signal that came.  Where the terminal takes
- * bytes now and the run is in its foreground, the frame being written is
- * finished and the newline given back; nothing here can block. */
-[[noreturn]] static void endnow(void)
+/* Whether a descriptor takes bytes now. */
+static bool takesbytes(int fd)
 {
-	const int sig = endsig;
-	if (foreground() && takesbytes()) {
-		while (pendingdone < pendinglen) {
-			const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
-			if (n <= 0)
-				break;
-			pendingdone += static_cast<size_t>(n);
+	struct pollfd p = {fd, POLLOUT, 0};
+	return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
+}
+
+/* Where the terminal takes bytes now and the run is in its foreground,
+ * finishes a frame that has begun to go out and gives the held newline
+ * back; a frame not begun is left out.  Nothing here can block. */
+static void finishnow(void)
+{
+	if (foreground() && takesbytes(ttyfd)) {
+		bool holds = held;
+		if (pendingdone > 0) {
+			while (pendingdone < pendinglen) {
+				const ssize_t n = write(ttyfd, pending + pendingdone,
+							pendinglen - pendingdone);
+				if (n <= 0)
+					break;
+				pendingdone += static_cast<size_t>(n);
+			}
+			holds = pendingdone == pendinglen && pendingholds;
 		}
-		if (pendingdone == pendinglen && (pendinglen > 0 ? pendingholds : held) &&
-		    write(ttyfd, "\n", 1) < 0) {
+		if (holds && write(ttyfd, "\n", 1) < 0) {
 		}
 	}
-	/* Raised before the mask is lifted, the signal comes before any other
-	 * held back, so that the run ends by the one that came first. */
+	held = false;
+	pendinglen = pendingdone = 0;
+}
+
+/* Ends the process by the ending signal that came.  Raised before the mask
+ * is lifted, it comes before any other held back, so that the run ends by
+ * the one that came first. */
+[[noreturn]] static void raiseend(void)
+{
+	const int sig = endsig;
 	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++)
 		if (ended[i])
 			signal(ending[i], SIG_DFL);
@@ -204,16 +217,25 @@ static void defaults(void)
 }
 
 /* Writes what is pending to the terminal, waiting where it takes no bytes
- * now; an ending signal ends the run on the way.  0, or -1 with errno. */
-static int writepending(void)
+ * now.  An ending signal ends the run on the way, or, while the run ends
+ * anyway (ending), only stops the writing.  0, or -1 with errno. */
+static int writepending(bool ending)
 {
 	while (pendingdone < pendinglen) {
-		if (endsig != 0)
-			endnow();
+		if (endsig != 0) {
+			finishnow();
+			if (!ending)
+				raiseend();
+			return 0;
+		}
 		/* The ending signals come through while writing: a job in the
 		 * background that the terminal stops (stty tostop) can still
 		 * be ended. */
 		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
+		if (endsig != 0) {
+			sigprocmask(SIG_BLOCK, &heldback, nullptr);
+			continue;
+		}
 		const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
 		const int err = errno;
 		sigprocmask(SIG_BLOCK, &heldback, nullptr);
@@ -230,8 +252,6 @@ static int writepending(void)
 			return -1;
 		}
 	}
-	if (endsig != 0)
-		endnow();
 	return 0;
 }
 
@@ -243,8 +263,10 @@ int showreport(const char *report, size_t len, bool last)
 
 	if (onterminal) {
 		if (refreshing) {
-			if (endsig != 0)
-				endnow();
+			if (endsig != 0) {
+				finishnow();
+				raiseend();
+			}
 			/* Back in the foreground, the report starts afresh once. */
 			const bool fg = foreground();
 			afresh = afresh || !fg || background;
@@ -270,7 +292,11 @@ int showreport(const char *report, size_t len, bool last)
 	pendinglen = static_cast<size_t>(n);
 	pendingdone = 0;
 	pendingholds = !last;
-	const int status = writepending();
+	const int status = writepending(false);
+	if (endsig != 0) {
+		finishnow();
+		raiseend();
+	}
 	held = pendingholds;
 	pendinglen = pendingdone = 0;
 	return status;
@@ -285,6 +311,14 @@ void pausefor(int64_t us)
 	int64_t settle = -1;
 
 	for (;;) {
+		/* A resize or a continue may have come while the report was
+		 * written. */
+		if (resizes != seenresizes) {
+			seenresizes = resizes;
+			settle = SETTLENS;
+		}
+		if (continued != 0)
+			return;
 		int64_t wait = settle >= 0 && settle < left ? settle : left;
 		const bool piece = wait > PAUSEPIECE * 1000000000;
 		if (piece)
@@ -304,13 +338,11 @@ void pausefor(int64_t us)
 		left -= slept;
 		if (settle >= 0)
 			settle -= slept;
-		if (resizes != seenresizes) {
-			seenresizes = resizes;
-			settle = SETTLENS;
+		if (endsig != 0) {
+			finishnow();
+			raiseend();
 		}
-		if (endsig != 0)
-			endnow();
-		if (continued != 0 || left <= 0 || settle == 0)
+		if (left <= 0 || settle == 0)
 			return;
 	}
 }
@@ -325,20 +357,25 @@ int endoutput(void)
 		pendinglen = 1;
 		pendingdone = 0;
 		pendingholds = false;
-		status = writepending();
+		status = writepending(true);
 		held = false;
 		pendinglen = pendingdone = 0;
 	}
+	/* The failure is reported while an ending signal waits, where standard
+	 * error takes the report now; otherwise the signal acts at once. */
+	if (takesbytes(STDERR_FILENO))
+		return status;
 	if (endsig != 0)
-		endnow();
-	struct pollfd p = {STDERR_FILENO, POLLOUT, 0};
-	if (!(poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0))
-		defaults();
+		raiseend();
+	defaults();
 	return status;
 }
 
 void endsignals(void)
 {
-	if (refreshing)
-		defaults();
+	if (!refreshing)
+		return;
+	if (endsig != 0)
+		raiseend();
+	defaults();
 }

@@ -5,6 +5,7 @@
 // shows, and nothing above the report may change.
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -14,62 +15,11 @@
 #include <gtest/gtest.h>
 
 #include "expected.h"
+#include "onterminal.h"
 #include "run.h"
 #include "screen.h"
 
 namespace {
-
-const std::string failed = "Error getting memory information.\n";
-// What the shell left on the screen before the run.
-const std::string above = "$ echo keep\r\nkeep\r\n$ memglow -s 1\r\n";
-const std::vector<std::string> aboverows = {"$ echo keep", "keep", "$ memglow -s 1"};
-
-// The last entry of a list of figures, one entry per sample.
-std::string lastof(const std::string &list)
-{
-	const size_t at = list.rfind(';');
-	return at == std::string::npos ? list : list.substr(at + 1);
-}
-
-std::vector<std::string> figures(const std::string &mem, const std::string &swap)
-{
-	std::vector<std::string> env;
-	if (!mem.empty())
-		env.push_back("STANDIN_MEM=" + mem);
-	if (!swap.empty())
-		env.push_back("STANDIN_SWAP=" + swap);
-	return env;
-}
-
-runoptions terminal(int columns, int rows, std::vector<std::string> env)
-{
-	runoptions o;
-	o.ptycolumns = columns;
-	o.ptyrows = rows;
-	o.cooked = true;
-	o.env = std::move(env);
-	return o;
-}
-
-// What stays on the screen while the run goes on: everything but the
-// newline that its end gives back.
-std::string running(const std::string &out)
-{
-	EXPECT_GE(out.size(), 2u);
-	EXPECT_EQ(out.substr(out.size() - 2), "\r\n") << "the newline is given back at the end";
-	return out.size() < 2 ? out : out.substr(0, out.size() - 2);
-}
-
-// A fresh one-shot report of the figures on a terminal of the width, as it
-// stands before its last newline.
-std::string fresh(const std::vector<std::string> &args, const std::vector<std::string> &env,
-		  int columns, int rows)
-{
-	runresult r = runmemglow(args, terminal(columns, rows, env));
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "");
-	return running(r.out);
-}
 
 struct refreshcase {
 	const char *name;
@@ -78,8 +28,6 @@ struct refreshcase {
 	std::string mem, swap;  // figures per sample, ';' apart; empty: the default
 };
 
-const std::string TiBfree = "1099511627776 1099511627776 0";
-const std::string example = "8589934592 1073741824 3221225472";
 
 TEST(Refresh, EachRefreshShowsAFreshReport)
 {
@@ -143,9 +91,10 @@ std::vector<std::string> reportabove(const screenshot &s, size_t rows)
 					 s.rows.begin() + static_cast<long>(end));
 }
 
-// A terminal resized while the program pauses: terminals differ in what a
-// resize does to the rows already drawn, so the next report starts afresh
-// below; what the shell wrote above stays, and the last report is whole.
+// A terminal resized while the program pauses, so that the report on screen
+// takes other rows: terminals differ in what a resize does to such rows, so
+// the next report starts afresh below, soon after the resize; what the shell
+// wrote above stays, and the last report is whole.
 TEST(Refresh, AResizeLeavesWhatIsAboveAlone)
 {
 	struct {
@@ -185,12 +134,13 @@ TEST(Refresh, AResizeLeavesWhatIsAboveAlone)
 			resizes.emplace_back(out.size(), c.widths[reports]);
 		};
 		std::vector<std::string> args = c.args;
-		args.insert(args.end(), {"-s", "0.3"});
+		args.insert(args.end(), {"-s", "2"});
 		runresult r = runmemglow(args, o);
 		ASSERT_EQ(r.status, 1) << r.err;
 		ASSERT_EQ(resizes.size(), n - 1);
-		// A resize interrupts the pause, which then sleeps out its rest.
-		EXPECT_GE(r.seconds, 0.3 * static_cast<double>(n - 1));
+		// Each resize ends its pause once it has settled; the pause after
+		// the last report is whole.
+		EXPECT_LT(r.seconds, 2.0 * static_cast<double>(n) - 1.0);
 
 		const std::string out = running(r.out);
 		emulator e(rows, c.widths[0]);
@@ -305,16 +255,26 @@ TEST(Refresh, AContinueWhileBlockedInAWrite)
 	o.env = {"STANDIN_FAIL=mem:" + std::to_string(reports + 1)};
 	o.timeout = 30;
 	bool stalled = false;
+	bool blocked = false;
 	o.onoutput = [&](pid_t pid, int, const std::string &) {
 		if (stalled)
 			return;
 		stalled = true;
-		// The reader stalls; the program fills the pipe and blocks.
-		usleep(300000);
+		// The reader stalls; the program fills the pipe and blocks in
+		// the write, as the kernel says.
+		const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+		for (int i = 0; i < 100 && !blocked; i++) {
+			usleep(20000);
+			std::ifstream in(wchan);
+			std::string where;
+			std::getline(in, where);
+			blocked = where.find("pipe_write") != std::string::npos;
+		}
 		ASSERT_EQ(kill(pid, SIGCONT), 0);
 		usleep(100000);
 	};
 	runresult r = runmemglow({"-s", "1"}, o);
+	EXPECT_TRUE(blocked) << "the continue came while the program was blocked writing";
 	EXPECT_EQ(r.err, failed);
 	EXPECT_EQ(r.status, 1);
 	std::string reportsonly;

@@ -99,7 +99,10 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]), O_RDWR, 0);
 	else
 		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
-	posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
+	if (opts.stderrtopty && opts.ptycolumns >= 0)
+		posix_spawn_file_actions_adddup2(&fa, 1, 2);
+	else
+		posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
 	posix_spawn_file_actions_addclose(&fa, outp[0]);
 	posix_spawn_file_actions_addclose(&fa, errp[0]);
 	posix_spawn_file_actions_addclose(&fa, outp[1]);
@@ -128,11 +131,19 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	close(errp[1]);
 
 	bool outopen = true, erropen = true, killed = false;
+	size_t nextat = 0;
 	while (outopen || erropen) {
 		pollfd fds[2] = {{outp[0], POLLIN, 0}, {errp[0], POLLIN, 0}};
-		double left = opts.timeout -
+		const double now =
 			std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-		if (left <= 0 && !killed) {
+		while (nextat < opts.at.size() && opts.at[nextat].first <= now) {
+			opts.at[nextat].second(pid, opts.ptycolumns >= 0 ? outp[0] : -1);
+			nextat++;
+		}
+		double left = opts.timeout - now;
+		if (nextat < opts.at.size() && opts.at[nextat].first - now < left)
+			left = opts.at[nextat].first - now;
+		if (opts.timeout - now <= 0 && !killed) {
 			kill(pid, SIGKILL);
 			killed = true;
 		}

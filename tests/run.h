@@ -34,9 +34,12 @@ struct runoptions {
 	int ptyrows = 50;              // and this tall
 	bool cooked = false;           // the terminal as a shell leaves it (line
 				       // ends as CR LF, echo), otherwise raw
+	bool stderrtopty = false;      // stderr goes to the terminal too
 	// Called after each piece of stdout that arrives, with the program's
 	// process and, on a terminal, the terminal's controlling side.
 	std::function<void(pid_t pid, int pty, const std::string &out)> onoutput;
+	// Called once each, at so many seconds after the start.
+	std::vector<std::pair<double, std::function<void(pid_t pid, int pty)>>> at;
 };
 
 runresult runmemglow(const std::vector<std::string> &args,

@@ -3,10 +3,20 @@
 
 #include <vterm.h>
 
+static int onpush(int, const VTermScreenCell *, void *user)
+{
+	(*static_cast<int *>(user))++;
+	return 1;
+}
+
 emulator::emulator(int rows, int columns) : vt(vterm_new(rows, columns)), rows(rows), columns(columns)
 {
+	static VTermScreenCallbacks callbacks = {};
+	callbacks.sb_pushline = onpush;
 	vterm_set_utf8(vt, 1);
-	vterm_screen_reset(vterm_obtain_screen(vt), 1);
+	VTermScreen *screen = vterm_obtain_screen(vt);
+	vterm_screen_set_callbacks(screen, &callbacks, &pushes);
+	vterm_screen_reset(screen, 1);
 }
 
 emulator::~emulator()

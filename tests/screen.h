@@ -23,10 +23,13 @@ public:
 	void feed(const std::string &bytes);
 	void resize(int rows, int columns);
 	screenshot shot() const;
+	// Rows the screen has pushed into its history by scrolling.
+	int pushed() const { return pushes; }
 
 private:
 	VTerm *vt;
 	int rows, columns;
+	int pushes = 0;
 };
 
 // The screen after the bytes, on a terminal of the given size.

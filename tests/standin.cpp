@@ -14,10 +14,21 @@
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
  *   STANDIN_SLEEP=fake                  pauses end at once
+ *   STANDIN_DELAY="init:S,pause:S,mem:S"
+ *                                       sg_init, each pause before it
+ *                                       starts, or each memory query takes
+ *                                       S seconds more
+ *   STANDIN_WRITE=slow                  a write to a terminal goes out in
+ *                                       two halves 0.3 s apart; a signal
+ *                                       between them ends it after the
+ *                                       first, as a terminal's write does
+ *   STANDIN_WRITE=failnewline           a write of a lone newline to a
+ *                                       terminal fails (EIO)
  *
  * It also stands in for pselect, so that pauses (a pselect on no
- * descriptors) can be traced or skipped: a skipped pause still lets the
- * signals that the program holds back come through.
+ * descriptors) can be traced, skipped or put off: a skipped pause still
+ * lets the signals that the program holds back come through; and for write,
+ * so that the windows of a write can be widened.
  */
 #include <algorithm>
 #include <cerrno>
@@ -41,12 +52,39 @@ static unsigned memcalls, swapcalls;
 /* The environment, read once, so that the stand-in costs next to nothing
  * per call when the program's own cost is measured. */
 static struct {
-	bool ready, trace, fakesleep, faildrop;
+	bool ready, trace, fakesleep, faildrop, slowwrite, failnewline;
+	double initdelay, pausedelay, memdelay;
 	unsigned memfrom, swapfrom;  /* 0: never fails */
 	/* Figures for each query, up to the last given, which repeats. */
 	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
 	unsigned memsamples, swapsamples;
 } cfg;
+
+/* The number after "name:" in a list such as "a:1,b:2", or 0. */
+static double setting(const char *list, const char *name)
+{
+	const size_t len = strlen(name);
+	for (const char *p = list; p != nullptr && *p != '\0';) {
+		if (strncmp(p, name, len) == 0 && p[len] == ':')
+			return strtod(p + len + 1, nullptr);
+		p = strchr(p, ',');
+		if (p != nullptr)
+			p++;
+	}
+	return 0;
+}
+
+/* Sleeps the seconds through, whatever signals come. */
+static void delay(double seconds)
+{
+	if (seconds <= 0)
+		return;
+	struct timespec t;
+	t.tv_sec = static_cast<time_t>(seconds);
+	t.tv_nsec = static_cast<long>((seconds - static_cast<double>(t.tv_sec)) * 1e9);
+	while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+	}
+}
 
 /* The call number from which queries of this kind fail, or 0. */
 static unsigned failsfrom(const char *fail, const char *kind)
@@ -95,6 +133,13 @@ static void configure()
 	cfg.trace = getenv("STANDIN_TRACE") != nullptr;
 	const char *sleep = getenv("STANDIN_SLEEP");
 	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
+	const char *write = getenv("STANDIN_WRITE");
+	cfg.slowwrite = write != nullptr && strcmp(write, "slow") == 0;
+	cfg.failnewline = write != nullptr && strcmp(write, "failnewline") == 0;
+	const char *delays = getenv("STANDIN_DELAY");
+	cfg.initdelay = setting(delays, "init");
+	cfg.pausedelay = setting(delays, "pause");
+	cfg.memdelay = setting(delays, "mem");
 	const char *fail = getenv("STANDIN_FAIL");
 	cfg.faildrop = fail != nullptr && strstr(fail, "drop") != nullptr;
 	cfg.memfrom = failsfrom(fail, "mem");
@@ -131,6 +176,7 @@ extern "C" {
 sg_error sg_init(int ignore_init_errors)
 {
 	enter("sg_init(%d)", ignore_init_errors);
+	delay(cfg.initdelay);
 	return SG_ERROR_NONE;
 }
 
@@ -147,6 +193,7 @@ sg_error sg_drop_privileges(void)
 sg_mem_stats *sg_get_mem_stats(size_t *entries)
 {
 	enter("%s", entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
+	delay(cfg.memdelay);
 	if (fails(cfg.memfrom, ++memcalls))
 		return nullptr;
 	const unsigned long long *m = cfg.mem[std::min(memcalls, cfg.memsamples) - 1];
@@ -179,12 +226,37 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 	static pselectfn real = reinterpret_cast<pselectfn>(dlsym(RTLD_NEXT, "pselect"));
 	if (nfds == 0 && timeout != nullptr) {
 		enter("pselect(%lld.%09ld)", static_cast<long long>(timeout->tv_sec), timeout->tv_nsec);
+		delay(cfg.pausedelay);
 		if (cfg.fakesleep) {
 			const struct timespec none = {0, 0};
 			return real(0, nullptr, nullptr, nullptr, &none, mask);
 		}
 	}
 	return real(nfds, in, out, error, timeout, mask);
+}
+
+ssize_t write(int fd, const void *buf, size_t n)
+{
+	using writefn = ssize_t (*)(int, const void *, size_t);
+	static writefn real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
+	configure();
+	if (!(cfg.slowwrite || cfg.failnewline) || !isatty(fd))
+		return real(fd, buf, n);
+	const char *bytes = static_cast<const char *>(buf);
+	if (cfg.failnewline && n == 1 && bytes[0] == '\n') {
+		errno = EIO;
+		return -1;
+	}
+	if (!cfg.slowwrite || n < 2)
+		return real(fd, buf, n);
+	const ssize_t first = real(fd, bytes, n / 2);
+	if (first <= 0)
+		return first;
+	struct timespec t = {0, 300000000};
+	if (nanosleep(&t, nullptr) != 0)
+		return first;
+	const ssize_t rest = real(fd, bytes + first, n - static_cast<size_t>(first));
+	return rest < 0 ? first : first + rest;
 }
 
 }

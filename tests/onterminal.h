@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: ISC
+// Runs on a terminal, as the screen tests share them.
+#ifndef MEMGLOW_TESTS_ONTERMINAL_H
+#define MEMGLOW_TESTS_ONTERMINAL_H
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run.h"
+
+const std::string failed = "Error getting memory information.\n";
+// What the shell left on the screen before the run.
+const std::string above = "$ echo keep\r\nkeep\r\n$ memglow -s 1\r\n";
+const std::vector<std::string> aboverows = {"$ echo keep", "keep", "$ memglow -s 1"};
+const std::string example = "8589934592 1073741824 3221225472";
+const std::string TiBfree = "1099511627776 1099511627776 0";
+
+// The last entry of a list of figures, one entry per sample.
+inline std::string lastof(const std::string &list)
+{
+	const size_t at = list.rfind(';');
+	return at == std::string::npos ? list : list.substr(at + 1);
+}
+
+inline std::vector<std::string> figures(const std::string &mem, const std::string &swap)
+{
+	std::vector<std::string> env;
+	if (!mem.empty())
+		env.push_back("STANDIN_MEM=" + mem);
+	if (!swap.empty())
+		env.push_back("STANDIN_SWAP=" + swap);
+	return env;
+}
+
+// A terminal as a shell leaves it, and the program its controlling process.
+inline runoptions terminal(int columns, int rows, std::vector<std::string> env)
+{
+	runoptions o;
+	o.ptycolumns = columns;
+	o.ptyrows = rows;
+	o.cooked = true;
+	o.env = std::move(env);
+	return o;
+}
+
+// What stays on the screen while the run goes on: everything but the
+// newline that its end gives back.
+inline std::string running(const std::string &out)
+{
+	EXPECT_GE(out.size(), 2u);
+	EXPECT_EQ(out.substr(out.size() < 2 ? 0 : out.size() - 2), "\r\n")
+		<< "the newline is given back at the end";
+	return out.size() < 2 ? out : out.substr(0, out.size() - 2);
+}
+
+// A fresh one-shot report of the figures on a terminal of the width, as it
+// stands before its last newline.
+inline std::string fresh(const std::vector<std::string> &args, const std::vector<std::string> &env,
+			 int columns, int rows)
+{
+	runresult r = runmemglow(args, terminal(columns, rows, env));
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	return running(r.out);
+}
+
+#endif
