@@ -86,6 +86,32 @@ static size_t escapeend(const char *text, size_t len, size_t i)
 	return len - 1;
 }
 
+/* Whether a line of the printed width fills its last row exactly. */
+static bool fills(size_t width, unsigned columns)
+{
+	return columns != 0 && width != 0 && width % columns == 0;
+}
+
+/* Appends the n characters that follow column width of a line that starts
+ * on row, but for those on rows before skip; keeps where the last one went
+ * in *lastchar.  A character at column w of its line is on the line's row
+ * w / columns. */
+static void putchars(frameout *o, const char *s, size_t n, size_t width, size_t row,
+		     unsigned columns, size_t skip, size_t *lastchar)
+{
+	if (row + (columns == 0 ? 0 : width / columns) >= skip) {
+		put(o, s, n);
+		*lastchar = o->len - 1;
+		return;
+	}
+	for (size_t k = 0; k < n; k++) {
+		if (row + (columns == 0 ? 0 : (width + k) / columns) >= skip) {
+			*lastchar = o->len;
+			putch(o, s[k]);
+		}
+	}
+}
+
 /*
  * Walks the text as a terminal places it, written from the start of a row,
  * and returns the rows from its first to the one the cursor ends on.  With
@@ -94,57 +120,88 @@ static size_t escapeend(const char *text, size_t len, size_t i)
  * so that the colours are right); with erase, each line that does not fill
  * its last row erases its tail, and the last line everything below.  With
  * keep, it keeps the lines' printed widths there.
+ *
+ * Where nothing is left out, the text goes into the frame in runs, copied
+ * only where something else goes in between: a tab's spaces or an erase.
  */
 static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bool erase,
 		   frameout *o, drawstate *keep)
 {
-	size_t width = 0;     /* printed columns of the line so far */
-	size_t row = 0;       /* the row its line starts on */
-	size_t linerow = 0;   /* the row in its line of the next character */
-	unsigned x = 0;       /* the column in its row; columns when the wrap is pending */
+	static const char spaces[] = "        ";
+	const bool runs = o != nullptr && skip == 0;
+	size_t from = 0;   /* where the text not yet in the frame starts, in runs */
+	size_t width = 0;  /* printed columns of the line so far */
+	size_t row = 0;    /* the row its line starts on */
 	size_t lines = 0;
-	size_t lastchar = SIZE_MAX;  /* where the line's last character went out */
+	/* The line's last character: in runs, its place in the text (a tab's
+	 * for its last space), otherwise in the frame. */
+	size_t lastchar = SIZE_MAX;
 	size_t linestart = o != nullptr ? o->len : 0;
 
-	for (size_t i = 0; i < n; i++) {
+	for (size_t i = 0; i < n;) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c >= ' ' || c == '\t') {
-			for (size_t count = c == '\t' ? 8 - width % 8 : 1; count > 0; count--) {
-				if (x == columns && columns != 0) {
-					linerow++;
-					x = 0;
-				}
-				if (o != nullptr && row + linerow >= skip) {
-					lastchar = o->len;
-					putch(o, c == '\t' ? ' ' : static_cast<char>(c));
-				}
-				x++;
-				width++;
+		if (c >= ' ') {
+			size_t j = i + 1;
+			while (j < n && static_cast<unsigned char>(text[j]) >= ' ')
+				j++;
+			if (runs)
+				lastchar = j - 1;
+			else if (o != nullptr)
+				putchars(o, text + i, j - i, width, row, columns, skip, &lastchar);
+			width += j - i;
+			i = j;
+			continue;
+		}
+		if (c == '\t') {
+			const size_t pad = 8 - width % 8;
+			if (runs) {
+				put(o, text + from, i - from);
+				put(o, spaces, pad);
+				from = i + 1;
+				lastchar = i;
+			} else if (o != nullptr) {
+				putchars(o, spaces, pad, width, row, columns, skip, &lastchar);
 			}
+			width += pad;
 		} else if (c == '\033') {
 			const size_t end = escapeend(text, n, i);
-			if (o != nullptr)
+			if (!runs && o != nullptr)
 				put(o, text + i, end - i + 1);
 			i = end;
 		} else if (c == '\n') {
-			if (o != nullptr && row + linerow >= skip) {
-				if (erase && !(x == columns && columns != 0))
+			const size_t rows = linerows(width, columns);
+			const bool tail = erase && !fills(width, columns);
+			if (runs && tail) {
+				/* The newline itself goes with the next run. */
+				put(o, text + from, i - from);
+				put(o, "\033[K", 3);
+				from = i;
+			} else if (!runs && o != nullptr && row + rows - 1 >= skip) {
+				if (tail)
 					put(o, "\033[K", 3);
 				putch(o, '\n');
 				linestart = o->len;
 			}
+			if (runs)
+				linestart = o->len + (i - from) + 1;
 			if (keep != nullptr && lines < KEPTLINES)
 				keep->widths[lines] = width;
 			lines++;
-			row += linerow + 1;
-			linerow = 0;
-			x = 0;
+			row += rows;
 			width = 0;
 			lastchar = SIZE_MAX;
-		} else if (o != nullptr && row + linerow >= skip) {
+		} else if (!runs && o != nullptr && row + (columns == 0 ? 0 : width / columns) >= skip) {
 			/* Other control characters take no column. */
 			putch(o, static_cast<char>(c));
 		}
+		i++;
+	}
+	if (runs) {
+		put(o, text + from, n - from);
+		/* Only escape sequences follow the last character, or a tab's
+		 * last space, which ends where the text after the tab starts. */
+		if (lastchar != SIZE_MAX)
+			lastchar = o->len - (n - lastchar);
 	}
 	if (keep != nullptr) {
 		if (lines < KEPTLINES)
@@ -156,12 +213,12 @@ static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bo
 		 * last character with the wrap pending, and an erase there would
 		 * take that character: the erase goes just before it, or on one
 		 * column (every character fills a row) before the line. */
-		if (!(x == columns && columns != 0))
+		if (!fills(width, columns))
 			put(o, "\033[J", 3);
 		else
 			insert(o, columns > 1 && lastchar != SIZE_MAX ? lastchar : linestart, "\033[J", 3);
 	}
-	return row + linerow;
+	return row + linerows(width, columns) - 1;
 }
 
 /* The rows from the first of the report on screen to the cursor's, at a

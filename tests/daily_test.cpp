@@ -69,12 +69,16 @@ TEST(Ending, AStoppedTerminalDoesNotHoldTheRun)
 	}
 }
 
-// A shell with job control runs the program in the background.
+// A shell with job control runs the program in the background; the script
+// runs it as "$0" "$@" through env, which gives the stand-in to the program
+// alone.
 runoptions shell(const std::string &script, std::vector<std::string> env)
 {
 	runoptions o = terminal(80, 40, std::move(env));
 	o.realsleep = true;
 	o.timeout = 15;
+	o.standin = false;
+	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
 	o.wrapper = {"sh", "-c", "set -m; " + script};
 	return o;
 }
@@ -85,7 +89,7 @@ TEST(Background, AJobStoppedByTheTerminalEndsWhenKilled)
 {
 	// The shell has seen the job stop, not end: the process's own state
 	// tells, a zombie (Z) once it ended.
-	runoptions o = shell("stty tostop </dev/tty; \"$0\" \"$@\" & sleep 0.5; kill $!; sleep 0.3; "
+	runoptions o = shell("stty tostop </dev/tty; env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.5; kill $!; sleep 0.3; "
 			     "kill -CONT $!; sleep 0.5; s=$(cut -d' ' -f3 /proc/$!/stat 2>/dev/null); "
 			     "echo \"state ${s:-gone}\" >&2", {});
 	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
@@ -117,7 +121,7 @@ TEST(Background, TheShellsLinesStay)
 	const std::string mem = example + ";8589934592 2147483648 0;8589934592 3221225472 0;" +
 				"8589934592 4294967296 0;8589934592 536870912 0";
 	std::vector<std::string> env = figures(mem, "");
-	runoptions o = shell("\"$0\" \"$@\" & sleep 0.45; printf '\\none\\ntwo\\nthree\\n'; sleep 0.5; "
+	runoptions o = shell("env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.45; printf '\\none\\ntwo\\nthree\\n'; sleep 0.5; "
 			     "kill $!; wait $!", env);
 	runresult r = runmemglow({"-t", "-s", "0.3"}, o);
 	const screenshot got = render(r.out, 40, 80);
@@ -128,7 +132,7 @@ TEST(Background, TheShellsLinesStay)
 		<< show(got);
 
 	env.push_back("STANDIN_FAIL=mem:7");
-	runoptions back = shell("\"$0\" \"$@\" & sleep 0.45; printf '\\none\\ntwo\\nthree\\n'; fg >/dev/null",
+	runoptions back = shell("env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.45; printf '\\none\\ntwo\\nthree\\n'; fg >/dev/null",
 				env);
 	r = runmemglow({"-t", "-s", "0.3"}, back);
 	EXPECT_EQ(r.err, failed);

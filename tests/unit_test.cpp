@@ -524,6 +524,66 @@ TEST(Redraw, EachFrameLeavesAFreshReportOnScreen)
 	}
 }
 
+// The same in panes of a few rows, shorter than many of the reports: after
+// each frame the rows from the report's first on screen to the cursor's are
+// the last rows of a fresh draw, nothing is left below them, and where the
+// last report filled the pane, nothing more went into its history.
+TEST(Redraw, ShortPanesShowTheReportsLastRows)
+{
+	std::mt19937 rng(1211);
+	const std::string pieces[] = {"x", "yyyyyyy", std::string(30, 'z'), "\t", "\n",
+				      "\033[1;31m", "\033[0m", "12345"};
+	const size_t npieces = sizeof pieces / sizeof pieces[0];
+	auto onterminal = [](const std::string &bytes) {
+		std::string out;
+		for (char c : bytes)
+			out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+		return out;
+	};
+	for (int run = 0; run < 300; run++) {
+		const int columns = 1 + static_cast<int>(rng() % 60);
+		const int rows = 1 + static_cast<int>(rng() % 8);
+		emulator screen(rows, columns);
+		screen.feed("keep\r\n");
+		drawstate d;
+		startframes(&d, true, 3);
+		int before = 0;  // rows the report on screen takes
+		for (int report = 0; report < 6; report++) {
+			std::string text;
+			for (int line = 0; line < 3; line++) {
+				for (int n = rng() % 5; n > 0; n--)
+					text += pieces[rng() % npieces];
+				text += "\n";
+			}
+			text += "\033[0m";
+			const int pushed = screen.pushed();
+			screen.feed(onterminal(frame(&d, text, static_cast<unsigned>(columns), false,
+						     false, static_cast<unsigned>(rows))));
+			const screenshot got = screen.shot();
+			drawstate f;
+			startframes(&f, true, 3);
+			const screenshot want = render(onterminal(frame(&f, text, static_cast<unsigned>(columns),
+									false, false)),
+						       400, columns);
+			const int shown = std::min(rows, want.cursorrow + 1);
+			const std::string what = std::to_string(columns) + "x" + std::to_string(rows) + " " +
+						 testing::PrintToString(text);
+			ASSERT_GE(got.cursorrow + 1, shown) << what;
+			for (int r = 0; r < shown; r++)
+				ASSERT_EQ(got.rows[static_cast<size_t>(got.cursorrow - r)],
+					  want.rows[static_cast<size_t>(want.cursorrow - r)])
+					<< what << "\n" << show(got);
+			for (int r = got.cursorrow + 1; r < rows; r++)
+				ASSERT_EQ(got.rows[static_cast<size_t>(r)], "") << what << "\n" << show(got);
+			ASSERT_EQ(got.cursorcol, want.cursorcol) << what;
+			if (report > 0 && before >= rows) {
+				ASSERT_EQ(screen.pushed(), pushed) << what << "\n" << show(got);
+			}
+			before = want.cursorrow + 1;
+		}
+	}
+}
+
 TEST(CommandLine, PauseLength)
 {
 	struct {
