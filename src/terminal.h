@@ -33,13 +33,13 @@ int showreport(const char *report, size_t len, bool last);
  * while). */
 void pausefor(int64_t us);
 /* Ends a refreshing run's drawing before its failure is reported: gives the
- * held newline back, and ends the process here if an ending signal came.
- * The signals are left to their default actions, but that an ending signal
- * that comes while the failure is reported is held back where standard
- * error takes the report now.  -1 when the newline cannot be written. */
+ * held newline back.  An ending signal that came, or comes while the
+ * failure is reported, waits for endsignals where standard error takes the
+ * report now; otherwise it acts at once.  -1 with errno when the newline
+ * cannot be written. */
 int endoutput(void);
-/* Ends the process by an ending signal that came since endoutput; returns
- * if none came. */
+/* Gives the signals back their default actions; an ending signal that came
+ * ends the process here, by the same signal. */
 void endsignals(void);
 
 #endif

@@ -475,21 +475,26 @@ TEST(Redraw, AFrameThatDoesNotFitIsRefused)
 	}
 }
 
+// Pieces of random reports, and what a terminal's line discipline makes of
+// a frame's line ends.
+const std::string pieces[] = {"x", "yyyyyyy", std::string(30, 'z'), "\t", "\n",
+			      "\033[1;31m", "\033[0m", "12345"};
+const size_t npieces = sizeof pieces / sizeof pieces[0];
+
+std::string onterminal(const std::string &bytes)
+{
+	std::string out;
+	for (char c : bytes)
+		out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+	return out;
+}
+
 // Random reports drawn one after another into a real terminal emulator:
 // after each, the screen shows the report as a fresh draw on a blank screen
 // of the same width does, and the line above it stays.
 TEST(Redraw, EachFrameLeavesAFreshReportOnScreen)
 {
 	std::mt19937 rng(1210);
-	const std::string pieces[] = {"x", "yyyyyyy", std::string(30, 'z'), "\t", "\n",
-				      "\033[1;31m", "\033[0m", "12345"};
-	const size_t npieces = sizeof pieces / sizeof pieces[0];
-	auto onterminal = [](const std::string &bytes) {
-		std::string out;
-		for (char c : bytes)
-			out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-		return out;
-	};
 	for (int run = 0; run < 300; run++) {
 		const int columns = 1 + static_cast<int>(rng() % 90);
 		const int rows = 400;
@@ -531,15 +536,6 @@ TEST(Redraw, EachFrameLeavesAFreshReportOnScreen)
 TEST(Redraw, ShortPanesShowTheReportsLastRows)
 {
 	std::mt19937 rng(1211);
-	const std::string pieces[] = {"x", "yyyyyyy", std::string(30, 'z'), "\t", "\n",
-				      "\033[1;31m", "\033[0m", "12345"};
-	const size_t npieces = sizeof pieces / sizeof pieces[0];
-	auto onterminal = [](const std::string &bytes) {
-		std::string out;
-		for (char c : bytes)
-			out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-		return out;
-	};
 	for (int run = 0; run < 300; run++) {
 		const int columns = 1 + static_cast<int>(rng() % 60);
 		const int rows = 1 + static_cast<int>(rng() % 8);
