@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: ISC
 # Run by CPack on its staging tree before it makes the Debian package: the
-# manual page and the changelog go into the package compressed, without a
-# name or time stamp in the gzip header, as Debian policy asks.
+# manual pages, the changelog and the examples go into the package
+# compressed, without a name or time stamp in the gzip header, as Debian
+# policy asks.
 file(GLOB_RECURSE docs
-  "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/memglow.1"
+  "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*.1"
+  "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*.8"
   "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/changelog")
 if(NOT docs)
   message(FATAL_ERROR "no manual page or changelog in ${CPACK_TEMPORARY_INSTALL_DIRECTORY}")

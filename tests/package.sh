@@ -20,11 +20,15 @@ cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 cmp -s "$scratch/prefix/share/doc/memglow/copyright" "$src/LICENSE" ||
 	fail "cmake --install put no copyright file"
 
-out=$(mandoc -Tlint -W warning "$src/docs/memglow.1" 2>&1) || fail "mandoc: $out"
-[ -z "$out" ] || fail "mandoc: $out"
-
 version=$(sed -n 's/^project(memglow VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
-grep -qx "\.Os memglow $version" "$src/docs/memglow.1" || fail "the manual page does not give version $version"
+for page in memglow.1 memglow-textfile.8 check_memglow.1; do
+	out=$(mandoc -Tlint -W warning "$src/docs/$page" 2>&1) || fail "mandoc: $out"
+	[ -z "$out" ] || fail "mandoc: $out"
+	grep -qx "\.Os memglow $version" "$src/docs/$page" || fail "$page does not give version $version"
+done
+for script in memglow-textfile check_memglow; do
+	grep -qx "version=$version" "$src/contrib/$script" || fail "$script does not give version $version"
+done
 head -n 1 "$src/docs/changelog" | grep -q "^memglow ($version) " ||
 	fail "the changelog does not start at version $version"
 
@@ -62,7 +66,12 @@ dpkg-deb -c "$deb"
 dpkg -x "$deb" "$scratch/root"
 bin=$scratch/root/usr/bin/memglow
 hardening-check --nocfprotection "$bin" || fail "hardening-check"
-[ -f "$scratch/root/usr/share/man/man1/memglow.1.gz" ] || fail "the package holds no compressed manual page"
+for f in usr/share/man/man1/memglow.1.gz usr/share/man/man1/check_memglow.1.gz \
+	usr/share/man/man8/memglow-textfile.8.gz usr/sbin/memglow-textfile \
+	usr/lib/nagios/plugins/check_memglow usr/lib/systemd/system/memglow-textfile.service \
+	usr/lib/systemd/system/memglow-textfile.timer; do
+	[ -f "$scratch/root/$f" ] || fail "the package holds no $f"
+done
 [ -f "$scratch/root/usr/share/doc/memglow/changelog.gz" ] || fail "the package holds no changelog"
 cmp -s "$scratch/root/usr/share/doc/memglow/copyright" "$src/LICENSE" || fail "the package holds no copyright file"
 installed=$("$bin" -V)

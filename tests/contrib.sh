@@ -1,0 +1,195 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# contrib.sh SOURCE MEMGLOW STANDIN: the scripts for the systems that watch
+# many machines, run against the built memglow with the stand-in library's
+# figures, and the real parts they meet: shellcheck on both scripts;
+# memglow-textfile's file, as promtool checks it and as a real node_exporter
+# on 127.0.0.1 serves it; check_memglow's status, line and performance data
+# for figures above, between and below its levels, a failed sample and each
+# kind of bad argument.  Exits 77 (skipped) where a part is not installed.
+set -u
+src=$1 memglow=$2 standin=$3
+textfile=$src/contrib/memglow-textfile
+check=$src/contrib/check_memglow
+for tool in shellcheck promtool prometheus-node-exporter curl; do
+	command -v "$tool" >/dev/null 2>&1 || { echo "contrib.sh: no $tool here"; exit 77; }
+done
+tmp=$(mktemp -d)
+nodeexporter=
+cleanup() {
+	[ -z "$nodeexporter" ] || kill "$nodeexporter" 2>/dev/null
+	rm -rf "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+	echo "FAIL: $*"
+	failures=$((failures + 1))
+}
+
+# memglow on PATH is the built one, with the stand-in's figures.
+mkdir "$tmp/bin" "$tmp/nobin"
+printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$memglow" >"$tmp/bin/memglow"
+chmod +x "$tmp/bin/memglow"
+for tool in awk cat chmod mktemp mv rm sh tail; do
+	ln -s "$(command -v "$tool")" "$tmp/nobin/$tool"
+done
+PATH=$tmp/bin:$PATH
+export PATH
+
+shellcheck "$textfile" "$check" || fail "shellcheck"
+
+# runs NAME STATUS EXPECTED-OUT EXPECTED-ERR COMMAND...: runs the command
+# and compares its status, stdout and stderr.
+runs() {
+	name=$1 status=$2 out=$3 err=$4
+	shift 4
+	"$@" >"$tmp/out" 2>"$tmp/err"
+	got=$?
+	[ "$got" = "$status" ] || fail "$name: status $got, not $status"
+	[ "$(cat "$tmp/out")" = "$out" ] || fail "$name: stdout
+$(cat "$tmp/out")
+not
+$out"
+	[ "$(cat "$tmp/err")" = "$err" ] || fail "$name: stderr
+$(cat "$tmp/err")
+not
+$err"
+}
+
+# --- memglow-textfile
+dir=$tmp/collector
+mkdir "$dir"
+prom() {  # the file for these figures
+	for g in "memory_total_bytes Physical memory in all.:$1" \
+		"memory_free_bytes Physical memory free, without the cache.:$2" \
+		"memory_cached_bytes Physical memory in use as cache.:$3" \
+		"swap_total_bytes Swap space in all.:$4" "swap_free_bytes Swap space free.:$5"; do
+		metric=memglow_${g%% *} help=${g#* } value=${g##*:}
+		help=${help%:*}
+		printf '# HELP %s %s\n# TYPE %s gauge\n%s %s\n' "$metric" "$help" "$metric" "$metric" "$value"
+	done
+}
+runs "textfile: the example machine" 0 "" "" "$textfile" "$dir"
+[ "$(cat "$dir/memglow.prom")" = "$(prom 8589934592 1073741824 3221225472 2147483648 2147483648)" ] ||
+	fail "textfile: the file holds
+$(cat "$dir/memglow.prom")"
+[ "$(stat -c %a "$dir/memglow.prom")" = 644 ] || fail "textfile: the file is not readable by all"
+out=$(promtool check metrics <"$dir/memglow.prom" 2>&1) || fail "promtool: $out"
+[ -z "$out" ] || fail "promtool finds: $out"
+
+STANDIN_MEM="17179869184 123456789 987654321" STANDIN_SWAP="0 0" \
+	runs "textfile: another machine, no swap" 0 "" "" "$textfile" "$dir"
+want=$(prom 17179869184 123456789 987654321 0 0)
+[ "$(cat "$dir/memglow.prom")" = "$want" ] || fail "textfile: the file holds
+$(cat "$dir/memglow.prom")"
+
+# A real node_exporter, with the textfile collector alone, on a free port of
+# the loopback address.
+port=$((20000 + $$ % 20000))
+for attempt in 1 2 3 4 5 6 7 8 9 10; do
+	prometheus-node-exporter --collector.disable-defaults --collector.textfile \
+		--collector.textfile.directory="$dir" --web.listen-address="127.0.0.1:$port" \
+		>"$tmp/node_exporter.log" 2>&1 &
+	nodeexporter=$!
+	for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+		curl -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>/dev/null && break
+		kill -0 "$nodeexporter" 2>/dev/null || break
+		sleep 0.25
+	done
+	[ -s "$tmp/metrics" ] && break
+	kill "$nodeexporter" 2>/dev/null
+	wait "$nodeexporter" 2>/dev/null
+	nodeexporter=
+	port=$((port + attempt * 7))
+done
+if [ -s "$tmp/metrics" ]; then
+	served=$(awk '/^memglow_/ { printf "%s %.0f\n", $1, $2 }' "$tmp/metrics")
+	[ "$served" = "$(printf '%s\n' "$want" | grep '^memglow' | sort)" ] ||
+		fail "node_exporter serves
+$served"
+	grep -qx 'node_textfile_scrape_error 0' "$tmp/metrics" ||
+		fail "node_exporter: $(grep node_textfile_scrape_error "$tmp/metrics")"
+	kill "$nodeexporter"
+	wait "$nodeexporter" 2>/dev/null
+	nodeexporter=
+else
+	fail "node_exporter did not start: $(cat "$tmp/node_exporter.log")"
+fi
+
+# Failures leave the last good file alone, and nothing half-written.
+cp "$dir/memglow.prom" "$tmp/good"
+STANDIN_FAIL=mem:1 runs "textfile: a failed sample" 1 "" \
+	"memglow-textfile: memglow failed: Error getting memory information." "$textfile" "$dir"
+PATH=$tmp/nobin runs "textfile: no memglow" 1 "" "memglow-textfile: memglow: not found on PATH" \
+	"$textfile" "$dir"
+cmp -s "$tmp/good" "$dir/memglow.prom" || fail "textfile: a failure touched the file"
+[ "$(ls -A "$dir")" = memglow.prom ] || fail "textfile: left behind: $(ls -A "$dir")"
+runs "textfile: no such folder" 1 "" "memglow-textfile: $tmp/none: no such directory" \
+	"$textfile" "$tmp/none"
+runs "textfile: a file, not a folder" 1 "" "memglow-textfile: $tmp/good: no such directory" \
+	"$textfile" "$tmp/good"
+runs "textfile: two folders" 2 "" "usage: memglow-textfile [DIR]" "$textfile" "$dir" "$dir"
+if [ "$(id -u)" -ne 0 ]; then
+	chmod 555 "$dir"
+	runs "textfile: a folder it cannot write" 1 "" "memglow-textfile: $dir: cannot write there" \
+		"$textfile" "$dir"
+	chmod 755 "$dir"
+fi
+
+# --- check_memglow: 50 % of the memory free (4 of 8 GiB), swap all free.
+perf() {  # perf WARN CRIT SWAPFREEPCT SWAPWARN SWAPCRIT SWAPFREE SWAPTOTAL
+	p="'memory_free'=50.00%;$1:;$2:;0;100 'memory_free_bytes'=4294967296B;;;0;8589934592"
+	[ "$7" = 0 ] || p="$p 'swap_free'=$3%;$4;$5;0;100"
+	echo "$p 'swap_free_bytes'=$6B;;;0;$7"
+}
+mem="50.00% of memory free (4294967296 of 8589934592 bytes)"
+swap="100.00% of swap free (2147483648 of 2147483648 bytes)"
+runs "check: above the levels" 0 "MEMGLOW OK - $mem, $swap|$(perf 20 10 100.00 '' '' 2147483648 2147483648)" "" \
+	"$check" -w 20 -c 10
+runs "check: between the levels" 1 "MEMGLOW WARNING - $mem, $swap|$(perf 60 40 100.00 '' '' 2147483648 2147483648)" "" \
+	"$check" -w 60 -c 40
+runs "check: below the levels" 2 "MEMGLOW CRITICAL - $mem, $swap|$(perf 60 55 100.00 '' '' 2147483648 2147483648)" "" \
+	"$check" --warning=60 --critical=55
+runs "check: at the warning level" 0 "MEMGLOW OK - $mem, $swap|$(perf 50 10 100.00 '' '' 2147483648 2147483648)" "" \
+	"$check" -w50 -c10
+swap40="40.00% of swap free (858993459 of 2147483648 bytes)"
+STANDIN_SWAP="2147483648 858993459" runs "check: swap between its levels" 1 \
+	"MEMGLOW WARNING - $mem, $swap40|$(perf 20 10 40.00 50: 25: 858993459 2147483648)" "" \
+	"$check" -w 20 -c 10 -W 50 -C 25
+STANDIN_SWAP="2147483648 858993459" runs "check: swap below its levels" 2 \
+	"MEMGLOW CRITICAL - $mem, $swap40|$(perf 60 10 40.00 50: 45: 858993459 2147483648)" "" \
+	"$check" -w 60 -c 10 --swap-warning 50 --swap-critical 45
+STANDIN_SWAP="0 0" runs "check: no swap is no swap problem" 0 \
+	"MEMGLOW OK - $mem, no swap|$(perf 20 10 '' '' '' 0 0)" "" "$check" -w 20 -c 10 -W 50 -C 25
+STANDIN_FAIL=mem:1 runs "check: a failed sample" 3 \
+	"MEMGLOW UNKNOWN - memglow failed: Error getting memory information." "" "$check" -w 20 -c 10
+PATH=$tmp/nobin runs "check: no memglow" 3 "MEMGLOW UNKNOWN - memglow: not found on PATH" "" \
+	"$check" -w 20 -c 10
+usage="Usage: check_memglow -w PCT -c PCT [-W PCT -C PCT]"
+runs "check: not a number" 3 "MEMGLOW UNKNOWN - -w must be a number from 0 to 100: 'ten'" "" \
+	"$check" -w ten -c 10
+runs "check: a negative level" 3 "MEMGLOW UNKNOWN - -c must be a number from 0 to 100: '-1'" "" \
+	"$check" -w 10 -c -1
+runs "check: above 100" 3 "MEMGLOW UNKNOWN - -W must be a number from 0 to 100: '100.5'" "" \
+	"$check" -w 10 -c 5 -W 100.5 -C 5
+runs "check: critical above warning" 3 \
+	"MEMGLOW UNKNOWN - the critical level (20) is above the warning level (10)" "" "$check" -w 10 -c 20
+runs "check: swap critical above swap warning" 3 \
+	"MEMGLOW UNKNOWN - the swap critical level (30) is above the swap warning level (20)" "" \
+	"$check" -w 10 -c 5 -W 20 -C 30
+runs "check: no levels" 3 "MEMGLOW UNKNOWN - -w and -c are required
+$usage" "" "$check"
+runs "check: a swap level alone" 3 "MEMGLOW UNKNOWN - -W and -C go together
+$usage" "" "$check" -w 10 -c 5 -W 20
+runs "check: a level missing its value" 3 "MEMGLOW UNKNOWN - -c needs a level
+$usage" "" "$check" -w 10 -c
+runs "check: an unknown option" 3 "MEMGLOW UNKNOWN - unknown argument: '-x'
+$usage" "" "$check" -x -w 10 -c 5
+runs "check: version" 3 "check_memglow 0.9.3 (memglow)" "" "$check" --version
+"$check" --help >"$tmp/out"
+[ $? = 3 ] || fail "check: --help does not exit 3"
+grep -qxF "$usage" "$tmp/out" || fail "check: --help shows no usage"
+
+[ "$failures" = 0 ] || { echo "contrib.sh: $failures failures"; exit 1; }
+echo "contrib.sh: all passed"
