@@ -4,12 +4,15 @@
 BUILD ?= build
 TESTBUILD ?= build-tests
 SANBUILD ?= build-sanitize
+ARCHBUILD ?= build-arches
+# The architectures of make test-arches.
+ARCHES ?= s390x armhf arm64 ppc64el i386
 ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test install bench soak clean
+.PHONY: all build run test test-s390x test-arches install bench soak clean
 
 all: build
 
@@ -34,6 +37,21 @@ test:
 	  -DBUILD_TESTING=ON -DMEMGLOW_SANITIZE=ON -DMEMGLOW_FUZZ=ON -DMEMGLOW_FUZZ_SECONDS=30 >/dev/null
 	@cmake --build $(SANBUILD) -j $(JOBS)
 	@cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-s390x
+
+# The suite on s390x (big-endian, unsigned char) under qemu-user, where the
+# machine has its cross compiler (scripts/deps test installs it on amd64).
+test-s390x:
+	@if command -v s390x-linux-gnu-g++ >/dev/null 2>&1; then \
+	  sh tests/arches.sh . $(ARCHBUILD) s390x; status=$$?; \
+	  if [ $$status -eq 77 ]; then echo "make test: SKIPPED the s390x run (see above)"; \
+	  elif [ $$status -ne 0 ]; then exit $$status; fi; \
+	else echo "make test: no s390x cross compiler here: the s390x run is left out"; fi
+
+# The suite on each of ARCHES, cross-built and run under qemu-user.
+test-arches:
+	@scripts/deps arch $(ARCHES)
+	@sh tests/arches.sh . $(ARCHBUILD) $(ARCHES)
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
@@ -45,4 +63,4 @@ soak:
 	@bench/soak
 
 clean:
-	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD) build-bench
+	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD) $(ARCHBUILD) build-bench

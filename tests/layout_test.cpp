@@ -162,22 +162,32 @@ TEST(ClassicLayout, Rows)
 		EXPECT_EQ(capture(c.r, true, c.unit, c.total), c.want) << c.name;
 }
 
-// The Total lines' figures worked out apart from the program: sums in
-// 128 bits, stopped at the largest 64-bit count, then divided.
+// The Total lines' figures worked out apart from the program: sums in two
+// 64-bit words (every platform has them, not all have 128-bit integers),
+// stopped at the largest 64-bit count, then divided.
 struct sums {
 	uint64_t total, free, avail;
 };
 
+struct wide {
+	uint64_t high, low;
+};
+
+wide plus(wide a, uint64_t b)
+{
+	wide s = {a.high, a.low + b};
+	if (s.low < a.low)
+		s.high++;
+	return s;
+}
+
 sums sumsof(uint64_t total, uint64_t free, uint64_t cached, uint64_t swaptotal,
 	    uint64_t swapfree, uint64_t unit)
 {
-	__extension__ typedef unsigned __int128 wide;
-	auto capped = [unit](wide v) {
-		const wide most = UINT64_MAX;
-		return static_cast<uint64_t>((v > most ? most : v) / unit);
-	};
-	return {capped(wide{total} + swaptotal), capped(wide{free} + swapfree),
-		capped(std::min(wide{free} + swapfree, wide{UINT64_MAX}) + cached)};
+	auto capped = [unit](wide v) { return (v.high != 0 ? UINT64_MAX : v.low) / unit; };
+	const wide freesum = plus({0, free}, swapfree);
+	const wide stopped = freesum.high != 0 ? wide{0, UINT64_MAX} : freesum;
+	return {capped(plus({0, total}, swaptotal)), capped(freesum), capped(plus(stopped, cached))};
 }
 
 // Whatever the figures, sound or not, each Total line's first figure is the

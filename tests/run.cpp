@@ -169,6 +169,12 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	int ws;
 	while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
 	}
+	// Under qemu-user the emulator reports a signal that ended the program
+	// with a core dump on its own line, as a shell would: not the
+	// program's output.
+	const std::string qemusays = "qemu: uncaught target signal ";
+	for (size_t at; (at = r.err.find(qemusays)) != std::string::npos;)
+		r.err.erase(at, r.err.find('\n', at) + 1 - at);
 	r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 	if (WIFEXITED(ws))
 		r.status = WEXITSTATUS(ws);
