@@ -94,6 +94,14 @@ TEST(Background, AJobStoppedByTheTerminalEndsWhenKilled)
 			     "echo \"state ${s:-gone}\" >&2", {});
 	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
 	EXPECT_TRUE(r.err == "state Z\n" || r.err == "state gone\n") << r.err;
+
+	// The same where the terminal stops writes only after the report went
+	// out: the newline it holds cannot be given back from the background.
+	o = shell("env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.5; stty tostop </dev/tty; "
+		  "kill $!; sleep 0.5; s=$(cut -d' ' -f3 /proc/$!/stat 2>/dev/null); "
+		  "echo \"state ${s:-gone}\" >&2", {});
+	r = runmemglow({"-t", "-s", "1000"}, o);
+	EXPECT_TRUE(r.err == "state Z\n" || r.err == "state gone\n") << r.err;
 }
 
 // The rows of the screen from the first that reads first, or none.
