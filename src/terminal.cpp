@@ -114,7 +114,9 @@ static int openterminal(void)
 	const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return STDOUT_FILENO;
-	if (fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd == STDOUT_FILENO) {
+	/* pselect waits on it, so it must fit an fd_set. */
+	if (fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd == STDOUT_FILENO ||
+	    fd >= FD_SETSIZE) {
 		close(fd);
 		return STDOUT_FILENO;
 	}
