@@ -223,7 +223,10 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 {
 	using pselectfn = int (*)(int, fd_set *, fd_set *, fd_set *, const struct timespec *,
 				  const sigset_t *);
-	static pselectfn real = reinterpret_cast<pselectfn>(dlsym(RTLD_NEXT, "pselect"));
+	/* Set on first use, without a guard that would need the C++ runtime. */
+	static pselectfn real;
+	if (real == nullptr)
+		real = reinterpret_cast<pselectfn>(dlsym(RTLD_NEXT, "pselect"));
 	if (nfds == 0 && timeout != nullptr) {
 		enter("pselect(%lld.%09ld)", static_cast<long long>(timeout->tv_sec), timeout->tv_nsec);
 		delay(cfg.pausedelay);
@@ -238,7 +241,9 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 ssize_t write(int fd, const void *buf, size_t n)
 {
 	using writefn = ssize_t (*)(int, const void *, size_t);
-	static writefn real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
+	static writefn real;
+	if (real == nullptr)
+		real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
 	configure();
 	if (!(cfg.slowwrite || cfg.failnewline) || !isatty(fd))
 		return real(fd, buf, n);
