@@ -39,19 +39,22 @@ static size_t layout(char *out, bool classic, const memsnapshot *snap,
 }
 
 /* Any report fits a frame, drawn first or over another, on a terminal of
- * any width or into a pipe; on a terminal no tab and no last newline go
- * out, into a pipe the report goes out as it is. */
-static void drawn(const char *report, size_t len, unsigned columns)
+ * any width and height or into a pipe; on a terminal no tab and no last
+ * newline go out, and no erase follows the move up to the report's first
+ * row; into a pipe the report goes out as it is. */
+static void drawn(const char *report, size_t len, unsigned columns, unsigned height)
 {
 	static char frame[FRAMESIZE];
 	for (int terminal = 0; terminal < 2; terminal++) {
 		drawstate d;
 		startframes(&d, terminal != 0, 4);
 		for (int i = 0; i < 2; i++) {
-			const int n = drawframe(&d, frame, sizeof frame, report, len, columns, 0, false, false);
+			const int n = drawframe(&d, frame, sizeof frame, report, len, columns, height,
+						false, false);
 			require(n > 0 && strlen(frame) == static_cast<size_t>(n));
 			if (terminal)
-				require(strchr(frame, '\t') == nullptr && frame[n - 1] != '\n' && d.rows >= 1);
+				require(strchr(frame, '\t') == nullptr && frame[n - 1] != '\n' && d.rows >= 1 &&
+					strstr(frame, "A\033[J") == nullptr);
 			else
 				require(memcmp(frame + n - len, report, len) == 0);
 		}
@@ -84,13 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	static char out[REPORTSIZE];
 	uint64_t t, a, b;
 	const unsigned columns = static_cast<unsigned>(v[5] % 300);
-	drawn(out, layout(out, false, &snap, &fig, &bars, unit, total), columns);
+	const unsigned height = static_cast<unsigned>((v[5] >> 16) % 8);
+	drawn(out, layout(out, false, &snap, &fig, &bars, unit, total), columns, height);
 	if (total) {
 		const char *line = strrchr(out, '(');
 		require(sscanf(line, "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &a, &b) == 3);
 		require(t == a + b);
 	}
-	drawn(out, layout(out, true, &snap, &fig, &bars, unit, total), columns);
+	drawn(out, layout(out, true, &snap, &fig, &bars, unit, total), columns, height);
 	if (total) {
 		const char *line = strstr(out, "Total:");
 		require(line != nullptr);

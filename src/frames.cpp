@@ -212,10 +212,12 @@ static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bo
 		/* Where the last line fills its last row, the cursor waits on its
 		 * last character with the wrap pending, and an erase there would
 		 * take that character: the erase goes just before it, or on one
-		 * column (every character fills a row) before the line. */
+		 * column (every character fills a row) before the line.  A report
+		 * cut to the terminal's height ends on its bottom row, with
+		 * nothing below to erase. */
 		if (!fills(width, columns))
 			put(o, "\033[J", 3);
-		else
+		else if (skip == 0)
 			insert(o, columns > 1 && lastchar != SIZE_MAX ? lastchar : linestart, "\033[J", 3);
 	}
 	return row + linerows(width, columns) - 1;
