@@ -438,6 +438,9 @@ TEST(Redraw, ReportsTallerThanTheTerminal)
 		{"as tall as the report", 4, tall, tall,
 		 "\r\033[3A" + red + "1" + EL + "\n2" + EL + "\n3" + EL + "\n4" + ED},
 		{"a wrapped line cut", 2, tall, "abcdefghij\nk\n", "\r\033[1Aghij" + EL + "\nk" + ED},
+		// Cut to the pane, the report ends on its bottom row: where its
+		// last line fills that row, there is nothing to erase.
+		{"the last row filled", 2, tall, "1\n2\n3\nabcdef\n", "\r\033[1A3" + EL + "\nabcdef"},
 		// A report that did not fill the terminal is drawn whole: it
 		// scrolls once, and fills it from then on.
 		{"growing", 3, "1\n2\n", tall, "\r\033[1A" + red + "1" + EL + "\n2" + EL + "\n3" + EL + "\n4" + ED},
