@@ -93,7 +93,7 @@ for attempt in 1 2 3 4 5 6 7 8 9 10; do
 		>"$tmp/node_exporter.log" 2>&1 &
 	nodeexporter=$!
 	for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-		curl -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>/dev/null && break
+		curl --noproxy "*" -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>/dev/null && break
 		kill -0 "$nodeexporter" 2>/dev/null || break
 		sleep 0.25
 	done
