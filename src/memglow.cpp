@@ -71,12 +71,10 @@ static int refresh(const memsettings *settings)
 			return errno == EMSGSIZE ? fail("memglow: report too long\n", 0)
 						 : fail(nullptr, errno);
 		const int status = finish(0);
-		if (status != 0) {
+		if (status != 0 || !refreshing) {
 			endsignals();
 			return status;
 		}
-		if (!refreshing)
-			return status;
 		pausefor(settings->pauseus);
 	}
 }

@@ -160,9 +160,8 @@ static bool foreground(void)
 	return foregroup < 0 || foregroup == group;
 }
 
-/* Back to the signals' default actions, and to the mask the run started
- * with: a signal held back acts now. */
-static void defaults(void)
+/* Gives the ending signals that the run handles their default actions. */
+static void defaultactions(void)
 {
 	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
 		if (ended[i]) {
@@ -170,6 +169,13 @@ static void defaults(void)
 			ended[i] = false;
 		}
 	}
+}
+
+/* Back to the signals' default actions, and to the mask the run started
+ * with: a signal held back acts now. */
+static void defaults(void)
+{
+	defaultactions();
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 }
 
@@ -210,24 +216,30 @@ static void finishnow(void)
 [[noreturn]] static void raiseend(void)
 {
 	const int sig = endsig;
-	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++)
-		if (ended[i])
-			signal(ending[i], SIG_DFL);
+	defaultactions();
 	raise(sig);
-	defaults();
+	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 	_exit(128 + sig);
 }
 
+/* Ends the run by the ending signal that came, finishing what can be. */
+[[noreturn]] static void endnow(void)
+{
+	finishnow();
+	raiseend();
+}
+
 /* Writes what is pending to the terminal, waiting where it takes no bytes
- * now.  An ending signal ends the run on the way, or, while the run ends
- * anyway (ending), only stops the writing.  0, or -1 with errno. */
+ * now.  An ending signal ends the run on the way or as it goes out, or,
+ * while the run ends anyway (ending), only stops the writing.  0, or -1
+ * with errno. */
 static int writepending(bool ending)
 {
 	while (pendingdone < pendinglen) {
 		if (endsig != 0) {
-			finishnow();
 			if (!ending)
-				raiseend();
+				endnow();
+			finishnow();
 			return 0;
 		}
 		/* The ending signals come through while writing: a job in the
@@ -254,6 +266,8 @@ static int writepending(bool ending)
 			return -1;
 		}
 	}
+	if (endsig != 0 && !ending)
+		endnow();
 	return 0;
 }
 
@@ -265,10 +279,6 @@ int showreport(const char *report, size_t len, bool last)
 
 	if (onterminal) {
 		if (refreshing) {
-			if (endsig != 0) {
-				finishnow();
-				raiseend();
-			}
 			/* Back in the foreground, the report starts afresh once. */
 			const bool fg = foreground();
 			afresh = afresh || !fg || background;
@@ -295,10 +305,6 @@ int showreport(const char *report, size_t len, bool last)
 	pendingdone = 0;
 	pendingholds = !last;
 	const int status = writepending(false);
-	if (endsig != 0) {
-		finishnow();
-		raiseend();
-	}
 	held = pendingholds;
 	pendinglen = pendingdone = 0;
 	return status;
@@ -322,8 +328,7 @@ void pausefor(int64_t us)
 		if (continued != 0)
 			return;
 		int64_t wait = settle >= 0 && settle < left ? settle : left;
-		const bool piece = wait > PAUSEPIECE * 1000000000;
-		if (piece)
+		if (wait > PAUSEPIECE * 1000000000)
 			wait = PAUSEPIECE * 1000000000;
 		struct timespec ts, start, end;
 		ts.tv_sec = static_cast<time_t>(wait / 1000000000);
@@ -340,10 +345,8 @@ void pausefor(int64_t us)
 		left -= slept;
 		if (settle >= 0)
 			settle -= slept;
-		if (endsig != 0) {
-			finishnow();
-			raiseend();
-		}
+		if (endsig != 0)
+			endnow();
 		if (left <= 0 || settle == 0)
 			return;
 	}

@@ -60,18 +60,25 @@ static struct {
 	unsigned memsamples, swapsamples;
 } cfg;
 
-/* The number after "name:" in a list such as "a:1,b:2", or 0. */
-static double setting(const char *list, const char *name)
+/* What follows "name:" in a list such as "a:1,b:2", or null. */
+static const char *valueof(const char *list, const char *name)
 {
 	const size_t len = strlen(name);
 	for (const char *p = list; p != nullptr && *p != '\0';) {
 		if (strncmp(p, name, len) == 0 && p[len] == ':')
-			return strtod(p + len + 1, nullptr);
+			return p + len + 1;
 		p = strchr(p, ',');
 		if (p != nullptr)
 			p++;
 	}
-	return 0;
+	return nullptr;
+}
+
+/* The seconds after "name:" in such a list, or 0. */
+static double setting(const char *list, const char *name)
+{
+	const char *value = valueof(list, name);
+	return value != nullptr ? strtod(value, nullptr) : 0;
 }
 
 /* Sleeps the seconds through, whatever signals come. */
@@ -89,16 +96,8 @@ static void delay(double seconds)
 /* The call number from which queries of this kind fail, or 0. */
 static unsigned failsfrom(const char *fail, const char *kind)
 {
-	size_t len = strlen(kind);
-
-	for (const char *p = fail; p != nullptr && *p != '\0';) {
-		if (strncmp(p, kind, len) == 0 && p[len] == ':')
-			return static_cast<unsigned>(strtoul(p + len + 1, nullptr, 10));
-		p = strchr(p, ',');
-		if (p != nullptr)
-			p++;
-	}
-	return 0;
+	const char *value = valueof(fail, kind);
+	return value != nullptr ? static_cast<unsigned>(strtoul(value, nullptr, 10)) : 0;
 }
 
 /* Reads entries of n figures each (at most 3), separated by ';', into v;
