@@ -130,6 +130,10 @@ runs "textfile: no such folder" 1 "" "memglow-textfile: $tmp/none: no such direc
 runs "textfile: a file, not a folder" 1 "" "memglow-textfile: $tmp/good: no such directory" \
 	"$textfile" "$tmp/good"
 runs "textfile: two folders" 2 "" "usage: memglow-textfile [DIR]" "$textfile" "$dir" "$dir"
+# A folder where no file can be made, whoever runs it; and, but for root,
+# one without write permission.
+runs "textfile: a folder that takes no files" 1 "" "memglow-textfile: /proc/1: cannot write there" \
+	"$textfile" /proc/1
 if [ "$(id -u)" -ne 0 ]; then
 	chmod 555 "$dir"
 	runs "textfile: a folder it cannot write" 1 "" "memglow-textfile: $dir: cannot write there" \

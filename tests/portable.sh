@@ -4,7 +4,9 @@
 # (tests/portable) in BUILD/portable-MODE the way a packager or another
 # target would, runs it, and checks what the mode is about:
 #   m32       32-bit x86 (i686-linux-gnu-g++): the same pauses and bars, and
-#             no C++ runtime or libgcc_s among the program's needs
+#             no C++ runtime or libgcc_s among the program's needs; run by
+#             the kernel or by qemu-i386-static, as tests/i386.sh finds
+#             (MEMGLOW_I386=qemu forces the emulator)
 #   fastmath  -ffast-math in the user's CXXFLAGS: NaN and infinity still
 #             caught
 #   cxx20     -DCMAKE_CXX_STANDARD=20 stands, and builds without a warning
@@ -12,8 +14,8 @@
 #             getopt rescans cleanly
 # Exits 77 (skipped) where the machine cannot build for the mode.
 set -eu
-mode=$1 src=$2 build=$3/portable-$mode
-flags='' std='' link='' compiler=${CXX:-c++}
+mode=$1 src=$2 build=$3/portable-$mode${MEMGLOW_I386:+-$MEMGLOW_I386}
+flags='' std='' link='' compiler=${CXX:-c++} run=
 rm -rf "$build"
 mkdir -p "$build"
 case $mode in
@@ -26,6 +28,19 @@ m32)
 		echo "portable.sh: no $compiler here (g++-i686-linux-gnu)"
 		exit 77
 	fi
+	# shellcheck source=tests/i386.sh
+	. "$src/tests/i386.sh"
+	case $(i386mode "$build") in
+	native) echo "portable.sh: the kernel runs 32-bit x86 programs" ;;
+	qemu)
+		echo "portable.sh: 32-bit x86 programs run under qemu-i386-static"
+		run=qemu-i386-static
+		;;
+	*)
+		echo "portable.sh: $(i386none)"
+		exit 77
+		;;
+	esac
 	flags=-flto
 	link=-DCMAKE_EXE_LINKER_FLAGS=-Wl,--dynamic-linker=/usr/i686-linux-gnu/lib/ld-linux.so.2,-rpath,/usr/i686-linux-gnu/lib
 	;;
@@ -58,7 +73,7 @@ cmake --build "$build" >>"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 if grep -i 'warning' "$build.log"; then
 	exit 1
 fi
-"$build/portable_check"
+$run "$build/portable_check"
 case $mode in
 m32)
 	file "$build/portable_check" 2>/dev/null | grep -q '32-bit' ||
