@@ -279,14 +279,16 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 		putch(o, '\n');
 	} else if (inplace) {
 		int up = d->rows;
-		/* A report that filled the terminal ends on its bottom row, and
-		 * moving up stops at the top one: a report taller than the
-		 * terminal leaves out its first rows there. */
-		if (height > 0 && static_cast<unsigned>(up) >= height - 1) {
-			up = static_cast<int>(height - 1);
+		/* A report as tall as the terminal, the one on screen or the
+		 * one drawn, fills it from the top row, where moving up stops;
+		 * one taller leaves out its first rows, so that nothing
+		 * scrolls. */
+		if (height > 0) {
 			const size_t rows = walk(report, keep, columns, 0, false, nullptr, nullptr);
 			if (rows >= height)
 				skip = rows + 1 - height;
+			if (static_cast<unsigned>(up) >= height - 1 || rows >= height - 1)
+				up = static_cast<int>(height - 1);
 		}
 		putch(o, '\r');
 		if (up > 0)

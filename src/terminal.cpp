@@ -19,6 +19,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -46,6 +47,9 @@ static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static volatile sig_atomic_t continued = 0;
 static volatile sig_atomic_t resizes = 0;
 static volatile sig_atomic_t endsig = 0;
+/* Whether an ending signal ends the run in its handler: everywhere but
+ * while a frame is written, where the run must know how much went out. */
+static volatile sig_atomic_t atonce = 0;
 
 static drawstate screen;
 static bool onterminal = false;
@@ -77,10 +81,14 @@ static void onresize(int)
 	resizes = resizes + 1;
 }
 
+[[noreturn]] static void endnow(void);
+
 static void onend(int sig)
 {
 	if (endsig == 0)
 		endsig = sig;
+	if (atonce)
+		endnow();
 }
 
 static void handle(int sig, void (*handler)(int), int flags)
@@ -104,23 +112,45 @@ static bool defaulted(int sig)
 }
 
 /* A description of standard output's terminal of our own, that does not
- * block; standard output itself where there is none. */
+ * block, numbered above standard error so that a stream closed at the start
+ * stays closed; standard output itself where there is none, or where
+ * opening its name again would make another terminal (a pseudo-terminal's
+ * master names the cloning device). */
 static int openterminal(void)
 {
 	char path[256];
 	struct stat out, own;
-	if (ttyname_r(STDOUT_FILENO, path, sizeof path) != 0 || fstat(STDOUT_FILENO, &out) != 0)
+	if (ptsname(STDOUT_FILENO) != nullptr || ttyname_r(STDOUT_FILENO, path, sizeof path) != 0 ||
+	    fstat(STDOUT_FILENO, &out) != 0)
 		return STDOUT_FILENO;
-	const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-	if (fd < 0)
+	const int opened = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	if (opened < 0)
 		return STDOUT_FILENO;
+	const int fd = opened > STDERR_FILENO ? opened : fcntl(opened, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+	if (fd != opened)
+		close(opened);
 	/* pselect waits on it, so it must fit an fd_set. */
-	if (fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd == STDOUT_FILENO ||
-	    fd >= FD_SETSIZE) {
-		close(fd);
+	if (fd < 0 || fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd >= FD_SETSIZE) {
+		if (fd >= 0)
+			close(fd);
 		return STDOUT_FILENO;
 	}
 	return fd;
+}
+
+/* Where the run samples and formats: an ending signal ends it at once. */
+static void actatonce(void)
+{
+	atonce = 1;
+	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
+}
+
+/* Where a frame is written: the signals are noted, and act only while the
+ * run writes or waits. */
+static void holdback(void)
+{
+	sigprocmask(SIG_BLOCK, &heldback, nullptr);
+	atonce = 0;
 }
 
 void startoutput(int linecount, bool refresh)
@@ -149,7 +179,7 @@ void startoutput(int linecount, bool refresh)
 		ttyfd = openterminal();
 		group = getpgrp();
 	}
-	sigprocmask(SIG_BLOCK, &heldback, nullptr);
+	actatonce();
 }
 
 /* Whether the run is in its terminal's foreground process group; a
@@ -160,8 +190,9 @@ static bool foreground(void)
 	return foregroup < 0 || foregroup == group;
 }
 
-/* Gives the ending signals that the run handles their default actions. */
-static void defaultactions(void)
+/* Back to the signals' default actions, and to the mask the run started
+ * with: a signal held back acts now. */
+static void defaults(void)
 {
 	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
 		if (ended[i]) {
@@ -169,13 +200,6 @@ static void defaultactions(void)
 			ended[i] = false;
 		}
 	}
-}
-
-/* Back to the signals' default actions, and to the mask the run started
- * with: a signal held back acts now. */
-static void defaults(void)
-{
-	defaultactions();
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 }
 
@@ -188,7 +212,8 @@ static bool takesbytes(int fd)
 
 /* Where the terminal takes bytes now and the run is in its foreground,
  * finishes a frame that has begun to go out and gives the held newline
- * back; a frame not begun is left out.  Nothing here can block. */
+ * back; a frame not begun is left out.  Nothing here can block, and all of
+ * it may be done in a signal handler. */
 static void finishnow(void)
 {
 	if (foreground() && takesbytes(ttyfd)) {
@@ -210,13 +235,17 @@ static void finishnow(void)
 	pendinglen = pendingdone = 0;
 }
 
-/* Ends the process by the ending signal that came.  Raised before the mask
- * is lifted, it comes before any other held back, so that the run ends by
- * the one that came first. */
+/* Ends the process by the ending signal that came first.  Others that
+ * wait would come through in the order of their numbers: they are ignored
+ * while it acts. */
 [[noreturn]] static void raiseend(void)
 {
 	const int sig = endsig;
-	defaultactions();
+	sigprocmask(SIG_BLOCK, &heldback, nullptr);
+	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
+		if (ended[i])
+			signal(ending[i], ending[i] == sig ? SIG_DFL : SIG_IGN);
+	}
 	raise(sig);
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 	_exit(128 + sig);
@@ -229,10 +258,13 @@ static void finishnow(void)
 	raiseend();
 }
 
+enum { WRITTEN = 0, REBUILD = 1 };
+
 /* Writes what is pending to the terminal, waiting where it takes no bytes
  * now.  An ending signal ends the run on the way or as it goes out, or,
- * while the run ends anyway (ending), only stops the writing.  0, or -1
- * with errno. */
+ * while the run ends anyway (ending), only stops the writing.  WRITTEN;
+ * REBUILD where the run waited (or was interrupted) before any of it went
+ * out, since the terminal may have changed meanwhile; or -1 with errno. */
 static int writepending(bool ending)
 {
 	while (pendingdone < pendinglen) {
@@ -240,22 +272,21 @@ static int writepending(bool ending)
 			if (!ending)
 				endnow();
 			finishnow();
-			return 0;
+			return WRITTEN;
 		}
 		/* The ending signals come through while writing: a job in the
 		 * background that the terminal stops (stty tostop) can still
 		 * be ended. */
 		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-		if (endsig != 0) {
-			sigprocmask(SIG_BLOCK, &heldback, nullptr);
-			continue;
-		}
-		const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
-		const int err = errno;
+		const ssize_t n = endsig != 0 ? -1 : write(ttyfd, pending + pendingdone,
+							   pendinglen - pendingdone);
+		const int err = endsig != 0 ? EINTR : errno;
 		sigprocmask(SIG_BLOCK, &heldback, nullptr);
 		if (n > 0) {
 			pendingdone += static_cast<size_t>(n);
-		} else if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+			continue;
+		}
+		if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
 			fd_set out;
 			FD_ZERO(&out);
 			FD_SET(ttyfd, &out);
@@ -265,23 +296,26 @@ static int writepending(bool ending)
 			errno = n == 0 ? EIO : err;
 			return -1;
 		}
+		if (pendingdone == 0 && !ending && endsig == 0)
+			return REBUILD;
 	}
 	if (endsig != 0 && !ending)
 		endnow();
-	return 0;
+	return WRITTEN;
 }
 
-int showreport(const char *report, size_t len, bool last)
+/* Builds the frame for the report from the terminal as it is now; afresh
+ * gathers what says that the rows on screen are not known. */
+static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 {
 	unsigned columns = 0, rows = 0;
-	bool afresh = continued != 0;
+	*afresh = *afresh || continued != 0;
 	continued = 0;
-
 	if (onterminal) {
 		if (refreshing) {
 			/* Back in the foreground, the report starts afresh once. */
 			const bool fg = foreground();
-			afresh = afresh || !fg || background;
+			*afresh = *afresh || !fg || background;
 			background = !fg;
 		}
 		struct winsize ws;
@@ -290,21 +324,43 @@ int showreport(const char *report, size_t len, bool last)
 			rows = ws.ws_row;
 		}
 	}
-	const int n = drawframe(&screen, frame, sizeof frame, report, len, columns, rows,
-				afresh, last);
-	if (n < 0) {
+	const int n = drawframe(&screen, frame, sizeof frame, report, len, columns, rows, *afresh,
+				last);
+	if (n < 0)
 		errno = EMSGSIZE;
-		return -1;
-	}
+	return n;
+}
+
+int showreport(const char *report, size_t len, bool last)
+{
+	bool afresh = false;
+	if (refreshing)
+		holdback();
 	if (!onterminal || !refreshing) {
+		const int n = buildframe(report, len, last, &afresh);
+		if (n < 0)
+			return -1;
 		fwrite(frame, 1, static_cast<size_t>(n), stdout);
 		return 0;
 	}
-	pending = frame;
-	pendinglen = static_cast<size_t>(n);
-	pendingdone = 0;
-	pendingholds = !last;
-	const int status = writepending(false);
+	/* A frame none of whose bytes went out is built again from the
+	 * terminal as it is now: it may have been resized, or the run stopped
+	 * and sent to the background, while the frame waited. */
+	const drawstate before = screen;
+	const bool wasbackground = background;
+	int status;
+	do {
+		screen = before;
+		background = wasbackground;
+		const int n = buildframe(report, len, last, &afresh);
+		if (n < 0)
+			return -1;
+		pending = frame;
+		pendinglen = static_cast<size_t>(n);
+		pendingdone = 0;
+		pendingholds = !last;
+		status = writepending(false);
+	} while (status == REBUILD);
 	held = pendingholds;
 	pendinglen = pendingdone = 0;
 	return status;
@@ -326,7 +382,7 @@ void pausefor(int64_t us)
 			settle = SETTLENS;
 		}
 		if (continued != 0)
-			return;
+			break;
 		int64_t wait = settle >= 0 && settle < left ? settle : left;
 		if (wait > PAUSEPIECE * 1000000000)
 			wait = PAUSEPIECE * 1000000000;
@@ -348,8 +404,9 @@ void pausefor(int64_t us)
 		if (endsig != 0)
 			endnow();
 		if (left <= 0 || settle == 0)
-			return;
+			break;
 	}
+	actatonce();
 }
 
 int endoutput(void)
@@ -357,6 +414,7 @@ int endoutput(void)
 	int status = 0;
 	if (!refreshing)
 		return 0;
+	holdback();
 	if (onterminal && held) {
 		pending = "\n";
 		pendinglen = 1;

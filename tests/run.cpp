@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
@@ -81,17 +82,26 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		else
 			cfmakeraw(&t);
 		tcsetattr(outp[1], TCSANOW, &t);
+		// The program writes to the master, as a terminal emulator
+		// would, and the test reads what arrives at the other side.
+		if (opts.ptymaster)
+			std::swap(outp[0], outp[1]);
 	} else if (pipe(outp) != 0) {
 		abort();
 	}
 	posix_spawn_file_actions_t fa;
 	posix_spawn_file_actions_init(&fa);
-	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+	if (opts.closestdin)
+		posix_spawn_file_actions_addclose(&fa, 0);
+	else
+		posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
 	if (opts.closestdout)
 		posix_spawn_file_actions_addclose(&fa, 1);
 	else if (!opts.stdoutpath.empty())
 		posix_spawn_file_actions_addopen(&fa, 1, opts.stdoutpath.c_str(),
 						 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	else if (opts.ptymaster)
+		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
 	else if (opts.ptycolumns >= 0)
 		// The terminal becomes the program's controlling terminal, in a
 		// session of its own, so that it gets the terminal's signals
@@ -99,7 +109,9 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]), O_RDWR, 0);
 	else
 		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
-	if (opts.stderrtopty && opts.ptycolumns >= 0)
+	if (opts.closestderr)
+		posix_spawn_file_actions_addclose(&fa, 2);
+	else if (opts.stderrtopty && opts.ptycolumns >= 0)
 		posix_spawn_file_actions_adddup2(&fa, 1, 2);
 	else
 		posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
@@ -118,8 +130,18 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	const char *path = opts.wrapper.empty() ? memglowpath() : opts.wrapper[0].c_str();
 	posix_spawnattr_t attr;
 	posix_spawnattr_init(&attr);
-	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty())
-		posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+	short flags = 0;
+	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster)
+		flags |= POSIX_SPAWN_SETSID;
+	if (!opts.blocked.empty()) {
+		sigset_t mask;
+		sigemptyset(&mask);
+		for (int sig : opts.blocked)
+			sigaddset(&mask, sig);
+		posix_spawnattr_setsigmask(&attr, &mask);
+		flags |= POSIX_SPAWN_SETSIGMASK;
+	}
+	posix_spawnattr_setflags(&attr, flags);
 	if (posix_spawnp(&pid, path, &fa, &attr, argv.data(), envp.data()) != 0)
 		abort();
 	signal(SIGPIPE, oldpipe);

@@ -35,6 +35,11 @@ struct runoptions {
 	bool cooked = false;           // the terminal as a shell leaves it (line
 				       // ends as CR LF, echo), otherwise raw
 	bool stderrtopty = false;      // stderr goes to the terminal too
+	bool ptymaster = false;        // stdout is the terminal's controlling
+				       // side (its master), read at the other
+	bool closestdin = false;       // started with stdin closed
+	bool closestderr = false;      // and stderr
+	std::vector<int> blocked;      // started with these signals blocked
 	// Called after each piece of stdout that arrives, with the program's
 	// process and, on a terminal, the terminal's controlling side.
 	std::function<void(pid_t pid, int pty, const std::string &out)> onoutput;

@@ -441,9 +441,11 @@ TEST(Redraw, ReportsTallerThanTheTerminal)
 		// Cut to the pane, the report ends on its bottom row: where its
 		// last line fills that row, there is nothing to erase.
 		{"the last row filled", 2, tall, "1\n2\n3\nabcdef\n", "\r\033[1A3" + EL + "\nabcdef"},
-		// A report that did not fill the terminal is drawn whole: it
-		// scrolls once, and fills it from then on.
-		{"growing", 3, "1\n2\n", tall, "\r\033[1A" + red + "1" + EL + "\n2" + EL + "\n3" + EL + "\n4" + ED},
+		// A report that grows past the terminal's height is cut the
+		// same way: it fills the terminal from the top row, and the
+		// terminal does not scroll.
+		{"growing", 3, "1\n2\n", tall, "\r\033[2A" + red + "2" + EL + "\n3" + EL + "\n4" + ED},
+		{"growing to the height", 3, "1\n2\n", "1\n2\n3\n", "\r\033[2A1" + EL + "\n2" + EL + "\n3" + ED},
 	};
 	for (const auto &c : cases) {
 		drawstate d;

@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: ISC
+// The terminal under adversarial use: a frame that waits (^S) while the
+// terminal changes under it, streams closed at the start, standard output
+// on a pseudo-terminal's master, reports that outgrow a short pane, slow
+// samples, and a caller's own signal settings.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "onterminal.h"
+#include "run.h"
+#include "screen.h"
+
+namespace {
+
+size_t count(const std::string &text, const std::string &what)
+{
+	size_t n = 0;
+	for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+		n++;
+	return n;
+}
+
+void resize(int pty, int columns, int rows)
+{
+	struct winsize ws = {};
+	ws.ws_col = static_cast<unsigned short>(columns);
+	ws.ws_row = static_cast<unsigned short>(rows);
+	ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
+}
+
+void type(int pty, const char *keys)
+{
+	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
+}
+
+// Whether the bytes move the cursor up (ESC [ digits A).
+bool movesup(const std::string &bytes)
+{
+	for (size_t at = 0; (at = bytes.find("\033[", at)) != std::string::npos; at += 2) {
+		size_t end = at + 2;
+		while (end < bytes.size() && bytes[end] >= '0' && bytes[end] <= '9')
+			end++;
+		if (end > at + 2 && end < bytes.size() && bytes[end] == 'A')
+			return true;
+	}
+	return false;
+}
+
+// A line of /proc/PID/status, such as "SigCgt:", without its name.
+std::string status(pid_t pid, const std::string &name)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+	for (std::string line; std::getline(in, line);)
+		if (line.rfind(name, 0) == 0)
+			return line.substr(line.find_first_not_of(" \t", name.size()));
+	return "";
+}
+
+bool inset(const std::string &hexmask, int sig)
+{
+	const unsigned long long mask = std::stoull(hexmask, nullptr, 16);
+	return (mask >> (sig - 1)) & 1;
+}
+
+// A frame that waited behind ^S while the terminal was resized so that the
+// report on screen takes other rows is built for the terminal as it is
+// when it goes out: it starts afresh below, instead of climbing by the
+// rows counted at the old width, over what is above the report.
+TEST(AFrameThatWaited, FollowsAResize)
+{
+	// Lines that wrap at 40 columns and not at 120.
+	const std::string first = fresh({"-t"}, {}, 40, 24);
+	runoptions o = terminal(40, 24, {"STANDIN_FAIL=mem:3"});
+	o.realsleep = true;
+	o.timeout = 10;
+	bool stopped = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (!stopped && out.size() >= first.size()) {
+			type(pty, "\023");
+			stopped = true;
+		}
+	};
+	o.at = {{1.2, [](pid_t, int pty) {
+			 resize(pty, 120, 24);
+			 type(pty, "\021");
+		 }}};
+	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+	ASSERT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string after = r.out.substr(first.size());
+	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below";
+	EXPECT_FALSE(movesup(after.substr(0, after.find("Total")))) << after;
+	emulator e(24, 40);
+	e.feed(above + first);
+	e.resize(24, 120);
+	e.feed(after);
+	const screenshot s = e.shot();
+	EXPECT_EQ(std::vector<std::string>(s.rows.begin(), s.rows.begin() + 3), aboverows) << show(s);
+}
+
+// A frame that waited behind ^S while the job was stopped (^Z) and sent to
+// the background: it goes out afresh, and no report of a job in the
+// background moves up over what the shell wrote.
+TEST(AFrameThatWaited, FollowsTheJobToTheBackground)
+{
+	runoptions o = terminal(80, 40, {});
+	o.realsleep = true;
+	o.timeout = 15;
+	o.standin = false;
+	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+	o.wrapper = {"sh", "-c",
+		     "set -m; env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\"; printf 'stopped\\n'; "
+		     "bg >/dev/null; sleep 1; kill %1; wait"};
+	bool stopped = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (!stopped && count(out, "Total") == 1) {
+			type(pty, "\023");
+			stopped = true;
+		}
+	};
+	o.at = {{1.0, [](pid_t, int pty) { type(pty, "\032"); }},
+		{1.2, [](pid_t, int pty) { type(pty, "\021"); }}};
+	runresult r = runmemglow({"-t", "-s", "0.3"}, o);
+	const size_t at = r.out.find("stopped\r\n");
+	ASSERT_NE(at, std::string::npos) << r.out;
+	const std::string after = r.out.substr(at);
+	EXPECT_GE(count(after, "Total"), 2u) << after;
+	EXPECT_FALSE(movesup(after)) << after;
+}
+
+// ^S then ^Q: the frame that waited goes out as soon as the terminal takes
+// bytes again, and the run goes on without a signal to wake it.
+TEST(AFrameThatWaited, GoesOutAtCtrlQ)
+{
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:6"});
+	o.realsleep = true;
+	o.timeout = 8;
+	bool stopped = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (!stopped && count(out, "Total") == 1) {
+			type(pty, "\023");
+			stopped = true;
+		}
+	};
+	o.at = {{0.8, [](pid_t, int pty) { type(pty, "\021"); }}};
+	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
+	EXPECT_EQ(r.signal, 0);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(count(r.out, "Total"), 5u);
+}
+
+// The run's own description of the terminal: never 0, 1 or 2, so that a
+// stream closed at the start stays closed (a failure's message does not
+// reach the terminal that stderr was closed for); written without blocking,
+// and not handed to other programs.
+TEST(OwnDescriptor, LeavesClosedStreamsClosed)
+{
+	for (int closed : {0, 2}) {
+		SCOPED_TRACE(closed == 0 ? "stdin closed" : "stderr closed");
+		runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:3"});
+		o.realsleep = true;
+		o.closestdin = closed == 0;
+		o.closestderr = closed == 2;
+		bool open = true;
+		std::vector<std::string> own;  // the flags of each other description of the terminal
+		o.at = {{0.3, [&](pid_t pid, int) {
+				 const std::string dir = "/proc/" + std::to_string(pid);
+				 auto target = [&](int fd) {
+					 char path[256];
+					 const std::string link = dir + "/fd/" + std::to_string(fd);
+					 const ssize_t n = readlink(link.c_str(), path, sizeof path);
+					 return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+				 };
+				 open = !target(closed).empty();
+				 for (int fd = 3; fd < 64; fd++) {
+					 if (target(fd) != target(1))
+						 continue;
+					 std::ifstream info(dir + "/fdinfo/" + std::to_string(fd));
+					 for (std::string line; std::getline(info, line);)
+						 if (line.rfind("flags:", 0) == 0)
+							 own.push_back(line.substr(line.find_first_not_of(" \t", 6)));
+				 }
+			 }}};
+		runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
+		EXPECT_EQ(r.err, closed == 2 ? "" : failed);
+		EXPECT_FALSE(open);
+		ASSERT_EQ(own.size(), 1u);
+		const unsigned long flags = std::stoul(own[0], nullptr, 8);
+		EXPECT_NE(flags & 04000, 0u) << "O_NONBLOCK";
+		EXPECT_NE(flags & 02000000, 0u) << "O_CLOEXEC";
+	}
+}
+
+// Standard output on a pseudo-terminal's master, as a terminal emulator
+// holds it: its name is the cloning device, and opening that would make
+// another terminal.  Every report reaches the other side.
+TEST(OwnDescriptor, AMasterIsWrittenItself)
+{
+	runoptions o;
+	o.ptycolumns = 80;
+	o.ptyrows = 24;
+	o.ptymaster = true;
+	o.realsleep = true;
+	o.timeout = 5;
+	// Read while the run goes on: a terminal's hang-up at the master's
+	// close throws away what was not read yet.
+	bool seen = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (!seen && count(out, "Total") == 3) {
+			seen = true;
+			kill(pid, SIGTERM);
+		}
+	};
+	runresult r = runmemglow({"-t", "-s", "0.1"}, o);
+	EXPECT_TRUE(seen) << r.out;
+	EXPECT_EQ(r.signal, SIGTERM);
+}
+
+// A report that grows past a short pane's height is cut to the pane like
+// one that was already as tall: the pane gains no history.
+TEST(ShortPane, AReportThatGrowsPastItDoesNotScroll)
+{
+	// Three rows at 90 columns, then six (every line wraps once).
+	const std::string mem = "8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0";
+	const std::string swap = "2147483648 2147483648;18014398509481984 9007199254740992";
+	std::vector<std::string> env = figures(mem, swap);
+	env.push_back("STANDIN_FAIL=mem:4");
+	runresult r = runmemglow({"-t", "-b", "-s", "1"}, terminal(90, 4, env));
+	ASSERT_EQ(r.err, failed);
+	const std::string out = running(r.out);
+	const size_t second = out.find("\r\033[");
+	ASSERT_NE(second, std::string::npos);
+	emulator e(4, 90);
+	e.feed(out.substr(0, second));
+	const int pushed = e.pushed();
+	e.feed(out.substr(second));
+	EXPECT_EQ(e.pushed(), pushed) << show(e.shot());
+	const screenshot want = render(fresh({"-t", "-b"}, figures(lastof(mem), lastof(swap)), 90, 60), 60, 90);
+	ASSERT_GE(want.cursorrow + 1, 5) << "the report grows past the pane";
+	const screenshot got = e.shot();
+	EXPECT_EQ(got.rows, std::vector<std::string>(want.rows.begin() + want.cursorrow - 3,
+						     want.rows.begin() + want.cursorrow + 1))
+		<< show(got);
+}
+
+// A kill while a sample takes long ends the run when it comes, with the
+// report on screen whole and its newline given back.
+TEST(SlowSample, AKillDoesNotWaitForIt)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	runoptions o = terminal(80, 24, {"STANDIN_DELAY=mem:1.5"});
+	o.realsleep = true;
+	o.timeout = 10;
+	double sent = -1;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (sent < 0 && count(out, "Total") == 1) {
+			usleep(300000);
+			kill(pid, SIGINT);
+			sent = 0;
+		}
+	};
+	runresult r = runmemglow({"-t", "-s", "0.1"}, o);
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(r.out, report + "\r\n");
+	// The first report after 1.5 s, the kill 0.3 s later; the sample under
+	// way would have ended 1.5 s after the first.
+	EXPECT_LT(r.seconds, 2.6);
+}
+
+// What the caller set stays: signals it blocked stay blocked (an interrupt
+// then does not end the run), and a run that prints one report takes over
+// no signal at all.
+TEST(CallersSignals, StayAsTheyWere)
+{
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:4"});
+	o.realsleep = true;
+	o.blocked = {SIGINT};
+	std::string blocked;
+	o.at = {{0.25, [&](pid_t pid, int) {
+			 blocked = status(pid, "SigBlk:");
+			 kill(pid, SIGINT);
+		 }}};
+	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
+	EXPECT_EQ(r.signal, 0);
+	EXPECT_EQ(r.status, 1);
+	ASSERT_FALSE(blocked.empty());
+	EXPECT_TRUE(inset(blocked, SIGINT)) << blocked;
+
+	runoptions once = terminal(80, 24, {"STANDIN_DELAY=mem:1"});
+	std::string caught;
+	once.at = {{0.5, [&](pid_t pid, int) { caught = status(pid, "SigCgt:"); }}};
+	r = runmemglow({"-t"}, once);
+	EXPECT_EQ(r.status, 0);
+	ASSERT_FALSE(caught.empty());
+	for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH, SIGCONT})
+		EXPECT_FALSE(inset(caught, sig)) << strsignal(sig);
+}
+
+}  // namespace
