@@ -19,6 +19,15 @@ cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 [ -f "$scratch/prefix/share/man/man1/memglow.1" ] || fail "cmake --install put no uncompressed manual page"
 cmp -s "$scratch/prefix/share/doc/memglow/copyright" "$src/LICENSE" ||
 	fail "cmake --install put no copyright file"
+# The unit and the cron line name the script where the install put it.
+names() {  # names FILE PATH ROOT: FILE names PATH alone, which is ROOT/PATH here
+	got=$(grep -v '^#' "$1" | grep -o '[^ =]*/memglow-textfile\b' | sort -u)
+	[ "$got" = "$2" ] || fail "$1 names '$got', not $2"
+	[ -x "$3$2" ] || fail "$3$2 is not installed"
+}
+for file in lib/systemd/system/memglow-textfile.service share/doc/memglow/examples/memglow-textfile.cron; do
+	names "$scratch/prefix/$file" "$scratch/prefix/sbin/memglow-textfile" ""
+done
 
 version=$(sed -n 's/^project(memglow VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 for page in memglow.1 memglow-textfile.8 check_memglow.1; do
@@ -76,6 +85,7 @@ for f in usr/share/man/man1/memglow.1.gz usr/share/man/man1/check_memglow.1.gz \
 done
 [ -f "$scratch/root/usr/share/doc/memglow/changelog.gz" ] || fail "the package holds no changelog"
 cmp -s "$scratch/root/usr/share/doc/memglow/copyright" "$src/LICENSE" || fail "the package holds no copyright file"
+names "$scratch/root/usr/lib/systemd/system/memglow-textfile.service" /usr/sbin/memglow-textfile "$scratch/root"
 installed=$("$bin" -V)
 [ "$installed" = "memglow version $version" ] || fail "memglow -V printed '$installed', not 'memglow version $version'"
 "$bin" -o -t | grep -q '^Mem: ' || fail "the installed memglow printed no report"
