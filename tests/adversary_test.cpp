@@ -3,12 +3,15 @@
 // terminal changes under it, streams closed at the start, standard output
 // on a pseudo-terminal's master, reports that outgrow a short pane, slow
 // samples, and a caller's own signal settings.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
@@ -215,6 +218,43 @@ TEST(OwnDescriptor, LeavesClosedStreamsClosed)
 	}
 }
 
+// A description of the terminal that does not fit an fd_set (the lowest
+// free number is FD_SETSIZE) is not kept: the run writes through standard
+// output, and goes on after ^S and ^Q.
+TEST(OwnDescriptor, OneThatDoesNotFitAnFdSetIsNotKept)
+{
+	struct rlimit files;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+	if (files.rlim_max != RLIM_INFINITY && files.rlim_max <= FD_SETSIZE)
+		GTEST_SKIP() << "RLIMIT_NOFILE allows no descriptor numbered FD_SETSIZE here";
+	const struct rlimit saved = files;
+	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:6"});
+	o.realsleep = true;
+	o.timeout = 8;
+	o.fillfds = FD_SETSIZE;
+	bool stopped = false, kept = false, qemu = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (!stopped && count(out, "Total") == 1) {
+			qemu = emulated(pid);
+			const std::string fd = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(FD_SETSIZE);
+			kept = access(fd.c_str(), F_OK) == 0;
+			type(pty, "\023");
+			stopped = true;
+		}
+	};
+	o.at = {{0.8, [](pid_t, int pty) { type(pty, "\021"); }}};
+	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
+	setrlimit(RLIMIT_NOFILE, &saved);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(count(r.out, "Total"), 5u);
+	if (!qemu) {
+		EXPECT_FALSE(kept);
+	}
+}
+
 // Standard output on a pseudo-terminal's master, as a terminal emulator
 // holds it: its name is the cloning device, and opening that would make
 // another terminal.  Every report reaches the other side.
@@ -331,6 +371,33 @@ TEST(CallersSignals, StayAsTheyWere)
 	ASSERT_FALSE(caught.empty());
 	for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH, SIGCONT})
 		EXPECT_FALSE(inset(caught, sig)) << strsignal(sig);
+}
+
+
+// What the driver makes of a run's failures on a terminal: a first sample
+// that fails leaves the terminal as it was; a report that cannot be written
+// is reported once, as the write error it is.
+TEST(Failures, OnATerminal)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const std::string eio = std::string("memglow: write error: ") + strerror(EIO) + "\n";
+	struct {
+		const char *name;
+		std::vector<std::string> env;
+		std::string out, err;
+	} cases[] = {
+		{"the first sample", {"STANDIN_FAIL=mem:1"}, "", failed},
+		{"the first report's write", {"STANDIN_WRITE=fail:1"}, "", eio},
+		// The newline given back fails too, with the same error.
+		{"the second report's write", {"STANDIN_WRITE=fail:2"}, report, eio},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		runresult r = runmemglow({"-t", "-s", "1"}, terminal(80, 24, c.env));
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.out, c.out);
+		EXPECT_EQ(r.err, c.err);
+	}
 }
 
 }  // namespace

@@ -119,6 +119,9 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	posix_spawn_file_actions_addclose(&fa, errp[0]);
 	posix_spawn_file_actions_addclose(&fa, outp[1]);
 	posix_spawn_file_actions_addclose(&fa, errp[1]);
+	const int nul = opts.fillfds > 3 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
+	for (int fd = 3; fd < opts.fillfds; fd++)
+		posix_spawn_file_actions_adddup2(&fa, nul, fd);
 
 	runresult r;
 	auto start = std::chrono::steady_clock::now();
@@ -148,6 +151,8 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	for (size_t i = 0; i < opts.ignored.size(); i++)
 		signal(opts.ignored[i], old[i]);
 	posix_spawn_file_actions_destroy(&fa);
+	if (nul >= 0)
+		close(nul);
 	posix_spawnattr_destroy(&attr);
 	close(outp[1]);
 	close(errp[1]);

@@ -40,6 +40,8 @@ struct runoptions {
 	bool closestdin = false;       // started with stdin closed
 	bool closestderr = false;      // and stderr
 	std::vector<int> blocked;      // started with these signals blocked
+	int fillfds = 0;               // descriptors 3 to this, less one, open
+				       // (the caller's RLIMIT_NOFILE allowing)
 	// Called after each piece of stdout that arrives, with the program's
 	// process and, on a terminal, the terminal's controlling side.
 	std::function<void(pid_t pid, int pty, const std::string &out)> onoutput;

@@ -24,6 +24,8 @@
  *                                       first, as a terminal's write does
  *   STANDIN_WRITE=failnewline           a write of a lone newline to a
  *                                       terminal fails (EIO)
+ *   STANDIN_WRITE=fail:N                the Nth and later writes to a
+ *                                       terminal fail (EIO)
  *
  * It also stands in for pselect, so that pauses (a pselect on no
  * descriptors) can be traced, skipped or put off: a skipped pause still
@@ -54,7 +56,7 @@ static unsigned memcalls, swapcalls;
 static struct {
 	bool ready, trace, fakesleep, faildrop, slowwrite, failnewline;
 	double initdelay, pausedelay, memdelay;
-	unsigned memfrom, swapfrom;  /* 0: never fails */
+	unsigned memfrom, swapfrom, writefrom;  /* 0: never fails */
 	/* Figures for each query, up to the last given, which repeats. */
 	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
 	unsigned memsamples, swapsamples;
@@ -135,6 +137,7 @@ static void configure()
 	const char *write = getenv("STANDIN_WRITE");
 	cfg.slowwrite = write != nullptr && strcmp(write, "slow") == 0;
 	cfg.failnewline = write != nullptr && strcmp(write, "failnewline") == 0;
+	cfg.writefrom = failsfrom(write, "fail");
 	const char *delays = getenv("STANDIN_DELAY");
 	cfg.initdelay = setting(delays, "init");
 	cfg.pausedelay = setting(delays, "pause");
@@ -244,8 +247,13 @@ ssize_t write(int fd, const void *buf, size_t n)
 	if (real == nullptr)
 		real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
 	configure();
-	if (!(cfg.slowwrite || cfg.failnewline) || !isatty(fd))
+	if (!(cfg.slowwrite || cfg.failnewline || cfg.writefrom != 0) || !isatty(fd))
 		return real(fd, buf, n);
+	static unsigned writes;
+	if (fails(cfg.writefrom, ++writes)) {
+		errno = EIO;
+		return -1;
+	}
 	const char *bytes = static_cast<const char *>(buf);
 	if (cfg.failnewline && n == 1 && bytes[0] == '\n') {
 		errno = EIO;

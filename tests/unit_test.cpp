@@ -420,6 +420,22 @@ TEST(Redraw, Resizes)
 	startframes(&d, true, 2);
 	for (const auto &s : steps)
 		EXPECT_EQ(frame(&d, report, s.columns, false, false, s.height), s.want) << s.columns;
+
+	// The long line last, where the cursor waits: its rows count too, when
+	// the terminal gets narrower and when it gets wider.
+	const std::string last = "ab\n" + x60 + "\n", lastlines = "ab" + EL + "\n" + x60 + ED;
+	const struct {
+		unsigned columns;
+		std::string want;
+	} lastfirst[] = {
+		{80, "ab\n" + x60},
+		{40, "\n" + lastlines},         // it wraps now
+		{100, "\n" + lastlines},        // and no longer
+		{120, "\r\033[1A" + lastlines}, // wider, the same rows
+	};
+	startframes(&d, true, 2);
+	for (const auto &s : lastfirst)
+		EXPECT_EQ(frame(&d, last, s.columns, false, false, 24), s.want) << s.columns;
 }
 
 // A report taller than the terminal ends on its bottom row: the redraw goes
