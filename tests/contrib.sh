@@ -141,52 +141,113 @@ if [ "$(id -u)" -ne 0 ]; then
 	chmod 755 "$dir"
 fi
 
-# --- check_memglow: 50 % of the memory free (4 of 8 GiB), swap all free.
-perf() {  # perf WARN CRIT SWAPFREEPCT SWAPWARN SWAPCRIT SWAPFREE SWAPTOTAL
-	p="'memory_free'=50.00%;$1:;$2:;0;100 'memory_free_bytes'=4294967296B;;;0;8589934592"
+# --- check_memglow: 50 % of the memory free or in cache (4 of 8 GiB), swap
+# all free.
+perf() {  # perf WARN CRIT SWAPFREEPCT SWAPWARN SWAPCRIT SWAPFREE SWAPTOTAL [BYTESWARN BYTESCRIT]
+	p="'memory_free_or_cache'=50.00%;$1;$2;0;100 'memory_free_or_cache_bytes'=4294967296B;${8:-};${9:-};0;8589934592"
 	[ "$7" = 0 ] || p="$p 'swap_free'=$3%;$4;$5;0;100"
 	echo "$p 'swap_free_bytes'=$6B;;;0;$7"
 }
-mem="50.00% of memory free (4294967296 of 8589934592 bytes)"
+mem="50.00% of memory free or in cache (4294967296 of 8589934592 bytes)"
 swap="100.00% of swap free (2147483648 of 2147483648 bytes)"
-runs "check: above the levels" 0 "MEMGLOW OK - $mem, $swap|$(perf 20 10 100.00 '' '' 2147483648 2147483648)" "" \
-	"$check" -w 20 -c 10
-runs "check: between the levels" 1 "MEMGLOW WARNING - $mem, $swap|$(perf 60 40 100.00 '' '' 2147483648 2147483648)" "" \
-	"$check" -w 60 -c 40
-runs "check: below the levels" 2 "MEMGLOW CRITICAL - $mem, $swap|$(perf 60 55 100.00 '' '' 2147483648 2147483648)" "" \
+ok="MEMGLOW OK - $mem, $swap" warning="MEMGLOW WARNING - $mem, $swap" critical="MEMGLOW CRITICAL - $mem, $swap"
+full=2147483648
+runs "check: above the levels" 0 "$ok|$(perf 20: 10: 100.00 '' '' $full $full)" "" "$check" -w 20 -c 10
+runs "check: between the levels" 1 "$warning|$(perf 60: 40: 100.00 '' '' $full $full)" "" "$check" -w 60 -c 40
+runs "check: below the levels" 2 "$critical|$(perf 60: 55: 100.00 '' '' $full $full)" "" \
 	"$check" --warning=60 --critical=55
-runs "check: at the warning level" 0 "MEMGLOW OK - $mem, $swap|$(perf 50 10 100.00 '' '' 2147483648 2147483648)" "" \
-	"$check" -w50 -c10
+runs "check: at the warning level" 0 "$ok|$(perf 50: 10: 100.00 '' '' $full $full)" "" "$check" -w50 -c10
+# The levels as operators type them: percentages with %, amounts free with
+# a unit (powers of 1024), and the monitoring-plugins ranges of either.
+runs "check: percentages with %" 1 "$warning|$(perf 60: 12.5: 100.00 '' '' $full $full)" "" \
+	"$check" -w 60% -c 12.5%
+runs "check: amounts" 1 "$warning|$(perf '' '' 100.00 '' '' $full $full 5368709120: 1073741824:)" "" \
+	"$check" -w 5G -c 1024M
+runs "check: amounts, below the critical" 2 \
+	"$critical|$(perf '' '' 100.00 '' '' $full $full 8589934592: 4294967297:)" "" "$check" -w 8G -c 4294967297B
+runs "check: an amount and a percentage" 0 "$ok|$(perf '' 10: 100.00 '' '' $full $full 4096: '')" "" \
+	"$check" -w 4K -c 10
+runs "check: a range that holds it" 0 "$ok|$(perf 40:60 30:70 100.00 '' '' $full $full)" "" \
+	"$check" -w 40:60 -c 30:70
+runs "check: at most" 2 "$critical|$(perf '~:60' '~:45' 100.00 '' '' $full $full)" "" \
+	"$check" -w '~:60' -c '~:45'
+runs "check: inside an alert range" 1 "$warning|$(perf @40:60 10: 100.00 '' '' $full $full)" "" \
+	"$check" -w @40:60 -c 10
+runs "check: an amount range" 1 "$warning|$(perf "" 0: 100.00 "" "" $full $full @4294967296:8589934592 "")" "" \
+	"$check" -w @4G:8G -c 0:
 swap40="40.00% of swap free (858993459 of 2147483648 bytes)"
 STANDIN_SWAP="2147483648 858993459" runs "check: swap between its levels" 1 \
-	"MEMGLOW WARNING - $mem, $swap40|$(perf 20 10 40.00 50: 25: 858993459 2147483648)" "" \
+	"MEMGLOW WARNING - $mem, $swap40|$(perf 20: 10: 40.00 50: 25: 858993459 2147483648)" "" \
 	"$check" -w 20 -c 10 -W 50 -C 25
 STANDIN_SWAP="2147483648 858993459" runs "check: swap below its levels" 2 \
-	"MEMGLOW CRITICAL - $mem, $swap40|$(perf 60 10 40.00 50: 45: 858993459 2147483648)" "" \
+	"MEMGLOW CRITICAL - $mem, $swap40|$(perf 60: 10: 40.00 50: 45: 858993459 2147483648)" "" \
 	"$check" -w 60 -c 10 --swap-warning 50 --swap-critical 45
 STANDIN_SWAP="0 0" runs "check: no swap is no swap problem" 0 \
-	"MEMGLOW OK - $mem, no swap|$(perf 20 10 '' '' '' 0 0)" "" "$check" -w 20 -c 10 -W 50 -C 25
+	"MEMGLOW OK - $mem, no swap|$(perf 20: 10: '' '' '' 0 0)" "" "$check" -w 20 -c 10 -W 50 -C 25
+for state in warning:1:WARNING critical:2:CRITICAL unknown:3:UNKNOWN OK:0:OK; do
+	STANDIN_SWAP="0 0" runs "check: no swap, -n ${state%%:*}" "$(echo "$state" | cut -d: -f2)" \
+		"MEMGLOW ${state##*:} - $mem, no swap|$(perf 20: 10: '' '' '' 0 0)" "" \
+		"$check" -w 20 -c 10 --no-swap="${state%%:*}"
+done
+runs "check: verbose" 0 "$ok|$(perf 20: 10: 100.00 '' '' $full $full)
+$(memglow -o -b)" "" "$check" -w 20 -c 10 -v
 STANDIN_FAIL=mem:1 runs "check: a failed sample" 3 \
-	"MEMGLOW UNKNOWN - memglow failed: Error getting memory information." "" "$check" -w 20 -c 10
+	"MEMGLOW UNKNOWN - memglow failed (exit status 1): Error getting memory information." "" "$check" -w 20 -c 10
+mkdir "$tmp/silent"
+printf '#!/bin/sh\nexit 4\n' >"$tmp/silent/memglow"
+chmod +x "$tmp/silent/memglow"
+PATH=$tmp/silent:$PATH runs "check: a memglow that fails silently" 3 \
+	"MEMGLOW UNKNOWN - memglow failed (exit status 4): it said nothing" "" "$check" -w 20 -c 10
 PATH=$tmp/nobin runs "check: no memglow" 3 "MEMGLOW UNKNOWN - memglow: not found on PATH" "" \
 	"$check" -w 20 -c 10
-usage="Usage: check_memglow -w PCT -c PCT [-W PCT -C PCT]"
-runs "check: not a number" 3 "MEMGLOW UNKNOWN - -w must be a number from 0 to 100: 'ten'" "" \
-	"$check" -w ten -c 10
-runs "check: a negative level" 3 "MEMGLOW UNKNOWN - -c must be a number from 0 to 100: '-1'" "" \
-	"$check" -w 10 -c -1
-runs "check: above 100" 3 "MEMGLOW UNKNOWN - -W must be a number from 0 to 100: '100.5'" "" \
-	"$check" -w 10 -c 5 -W 100.5 -C 5
+
+# A memglow that hangs: the check ends on time, and leaves no process of
+# its own behind (they carry this run's mark in their environment).
+mark=MEMGLOW_CHECK_MARK=$$
+start=$(date +%s)
+env "$mark" STANDIN_DELAY=mem:30 "$check" -w 20 -c 10 -t 1 >"$tmp/out" 2>"$tmp/err"
+got=$?
+took=$(($(date +%s) - start))
+if [ "$got" != 3 ] || [ "$(cat "$tmp/out")" != "MEMGLOW UNKNOWN - memglow timed out after 1 seconds" ] ||
+	[ -s "$tmp/err" ]; then
+	fail "check: a hung memglow: status $got, $(cat "$tmp/out" "$tmp/err")"
+fi
+[ "$took" -le 3 ] || fail "check: a hung memglow took $took s with -t 1"
+sleep 0.2
+left=$(grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | grep -v "^/proc/$$/")
+[ -z "$left" ] || fail "check: left behind: $left"
+
+usage="Usage: check_memglow -w LEVEL -c LEVEL [-W LEVEL -C LEVEL] [-n STATE] [-t SECONDS] [-v]"
+badlevel() {  # the message for a bad level
+	echo "MEMGLOW UNKNOWN - $1 must be a level: a percentage from 0 to 100 (20 or 20%), an amount (500M), or a range of them (20:, ~:80, 10:80, @10:20): '$2'"
+}
+for bad in "-w ten" "-c -1" "-W 100.5" "-w 20%:5G" "-w 30:20" "-w @20" "-c 5X" "-w 101%"; do
+	# shellcheck disable=SC2086 # an option and its value
+	set -- $bad
+	case $1 in
+	-w) args="-w $2 -c 5" ;;
+	-c) args="-w 10 -c $2" ;;
+	*) args="-w 10 -c 5 $1 $2 -C 5" ;;
+	esac
+	# shellcheck disable=SC2086 # options, split on purpose
+	runs "check: a bad level: $bad" 3 "$(badlevel "$1" "$2")" "" "$check" $args
+done
 runs "check: critical above warning" 3 \
 	"MEMGLOW UNKNOWN - the critical level (20) is above the warning level (10)" "" "$check" -w 10 -c 20
+runs "check: critical above warning, amounts" 3 \
+	"MEMGLOW UNKNOWN - the critical level (2G) is above the warning level (1G)" "" "$check" -w 1G -c 2G
 runs "check: swap critical above swap warning" 3 \
 	"MEMGLOW UNKNOWN - the swap critical level (30) is above the swap warning level (20)" "" \
 	"$check" -w 10 -c 5 -W 20 -C 30
+runs "check: a bad state" 3 "MEMGLOW UNKNOWN - -n must be ok, warning, critical or unknown: 'fine'" "" \
+	"$check" -w 10 -c 5 -n fine
+runs "check: a bad timeout" 3 "MEMGLOW UNKNOWN - --timeout must be a whole number of seconds above 0: '0'" "" \
+	"$check" -w 10 -c 5 --timeout=0
 runs "check: no levels" 3 "MEMGLOW UNKNOWN - -w and -c are required
 $usage" "" "$check"
 runs "check: a swap level alone" 3 "MEMGLOW UNKNOWN - -W and -C go together
 $usage" "" "$check" -w 10 -c 5 -W 20
-runs "check: a level missing its value" 3 "MEMGLOW UNKNOWN - -c needs a level
+runs "check: a level missing its value" 3 "MEMGLOW UNKNOWN - -c needs a value
 $usage" "" "$check" -w 10 -c
 runs "check: an unknown option" 3 "MEMGLOW UNKNOWN - unknown argument: '-x'
 $usage" "" "$check" -x -w 10 -c 5

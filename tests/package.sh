@@ -86,6 +86,16 @@ done
 [ -f "$scratch/root/usr/share/doc/memglow/changelog.gz" ] || fail "the package holds no changelog"
 cmp -s "$scratch/root/usr/share/doc/memglow/copyright" "$src/LICENSE" || fail "the package holds no copyright file"
 names "$scratch/root/usr/lib/systemd/system/memglow-textfile.service" /usr/sbin/memglow-textfile "$scratch/root"
+# The service is confined: systemd's own score of its exposure, at most 2.0.
+if command -v systemd-analyze >/dev/null 2>&1; then
+	unit=$scratch/root/usr/lib/systemd/system/memglow-textfile.service
+	score=$(systemd-analyze security --offline=true "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+	systemd-analyze security --offline=true --threshold=20 "$unit" >/dev/null 2>&1 ||
+		fail "systemd-analyze security scores the service ${score:-?}, above 2.0"
+	echo "systemd-analyze security: $score"
+else
+	echo "SKIPPED: systemd-analyze security (no systemd-analyze here)"
+fi
 installed=$("$bin" -V)
 [ "$installed" = "memglow version $version" ] || fail "memglow -V printed '$installed', not 'memglow version $version'"
 "$bin" -o -t | grep -q '^Mem: ' || fail "the installed memglow printed no report"

@@ -1,0 +1,161 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# operators.sh SOURCE MEMGLOW STANDIN: the files operators paste into the
+# servers that watch many machines, each read by the real tool from
+# Debian's packages: Prometheus's alerting rules (promtool check rules, and
+# promtool test rules on made-up series), the Icinga 2 CheckCommand
+# (icinga2 daemon -C), the Nagios command and service template (nagios4
+# -v), the Zabbix agent items (zabbix_agentd -t, each item run against the
+# stand-in's figures) and the NRPE command (run as NRPE would).  A tool that
+# is not installed is left out with a line that says so; exits 77 where
+# none is.
+set -u
+src=$(cd "$1" && pwd) memglow=$2 standin=$3
+contrib=$src/contrib
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+failures=0 ran=0
+fail() {
+	echo "FAIL: $*"
+	failures=$((failures + 1))
+}
+has() {  # has TOOL PACKAGE
+	command -v "$1" >/dev/null 2>&1 && ran=$((ran + 1)) && return 0
+	echo "SKIPPED: $1 is not installed (Debian's $2)"
+	return 1
+}
+
+# memglow on PATH is the built one, with the stand-in's figures, and the
+# check is the tree's.
+mkdir "$tmp/bin" "$tmp/plugins"
+printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$memglow" >"$tmp/bin/memglow"
+chmod +x "$tmp/bin/memglow"
+ln -s "$contrib/check_memglow" "$tmp/plugins/check_memglow"
+PATH=$tmp/bin:$PATH
+export PATH
+
+if has promtool prometheus; then
+	out=$(promtool check rules "$contrib/prometheus/memglow.rules.yml" 2>&1) ||
+		fail "promtool check rules: $out"
+	out=$(cd "$contrib/prometheus" && promtool test rules memglow.rules.test.yml 2>&1) ||
+		fail "promtool test rules: $out"
+fi
+
+if has icinga2 icinga2-bin; then
+	cat >"$tmp/icinga2.conf" <<EOF
+const PluginDir = "$tmp/plugins"
+include "$contrib/icinga2/memglow.conf"
+object CheckCommand "nothing" { command = [ "/bin/true" ] }
+object Host "localhost" {
+	address = "127.0.0.1"
+	check_command = "nothing"
+}
+object Service "memory" {
+	host_name = "localhost"
+	check_command = "memglow"
+	vars.memglow_swap_warning = "40%:"
+	vars.memglow_no_swap = "warning"
+}
+EOF
+	# As this user, with its files here.
+	out=$(icinga2 daemon -C -c "$tmp/icinga2.conf" -DRunAsUser="$(id -un)" -DRunAsGroup="$(id -gn)" \
+		-DCacheDir="$tmp" -DVarsPath="$tmp/vars" -DObjectsPath="$tmp/objects" 2>&1) ||
+		fail "icinga2 daemon -C: $out"
+fi
+
+if has nagios4 nagios4-core; then
+	mkdir "$tmp/spool"
+	cat >"$tmp/nagios.cfg" <<EOF
+cfg_file=$contrib/nagios/memglow.cfg
+cfg_file=$tmp/objects.cfg
+resource_file=$tmp/resource.cfg
+log_file=$tmp/nagios.log
+check_result_path=$tmp/spool
+lock_file=$tmp/nagios.lock
+temp_file=$tmp/nagios.tmp
+status_file=$tmp/status.dat
+state_retention_file=$tmp/retention.dat
+command_file=$tmp/nagios.cmd
+nagios_user=$(id -un)
+nagios_group=$(id -gn)
+illegal_macro_output_chars=\`~\$&|'"<>
+EOF
+	# shellcheck disable=SC2016 # a Nagios macro
+	printf '$USER1$=%s\n' "$tmp/plugins" >"$tmp/resource.cfg"
+	cat >"$tmp/objects.cfg" <<'EOF'
+define timeperiod {
+	timeperiod_name	24x7
+	alias		always
+	monday		00:00-24:00
+	tuesday		00:00-24:00
+	wednesday	00:00-24:00
+	thursday	00:00-24:00
+	friday		00:00-24:00
+	saturday	00:00-24:00
+	sunday		00:00-24:00
+}
+define command {
+	command_name	nothing
+	command_line	/bin/true
+}
+define contact {
+	contact_name			admin
+	host_notifications_enabled	0
+	service_notifications_enabled	0
+	host_notification_period	24x7
+	service_notification_period	24x7
+	host_notification_options	n
+	service_notification_options	n
+	host_notification_commands	nothing
+	service_notification_commands	nothing
+}
+define host {
+	host_name		localhost
+	address			127.0.0.1
+	check_command		nothing
+	max_check_attempts	1
+	check_period		24x7
+	contacts		admin
+	notification_period	24x7
+}
+define service {
+	use		memglow
+	host_name	localhost
+	contacts	admin
+}
+EOF
+	out=$(nagios4 -v "$tmp/nagios.cfg" 2>&1) || fail "nagios4 -v: $(printf '%s\n' "$out" | grep -E 'Error|Warning')"
+	printf '%s\n' "$out" | grep -q 'Total Warnings: 0' || fail "nagios4 -v: $(printf '%s\n' "$out" | grep Warning)"
+	# The command line as Nagios would run it: its macros replaced, a range
+	# that the shell would take apart among the arguments.
+	# shellcheck disable=SC2016 # Nagios macros
+	line=$(sed -n 's/^[[:space:]]*command_line[[:space:]]*//p' "$contrib/nagios/memglow.cfg" |
+		sed -e "s|\\\$USER1\\\$|$tmp/plugins|" -e 's/\$ARG1\$/~:80/' -e 's/\$ARG2\$/10%/' \
+			-e 's/\$ARG3\$/@0:25/' -e 's/\$ARG4\$/0:/')
+	got=$(sh -c "$line" | cut -d'|' -f1)
+	want="MEMGLOW OK - 50.00% of memory free or in cache (4294967296 of 8589934592 bytes), 100.00% of swap free (2147483648 of 2147483648 bytes)"
+	[ "$got" = "$want" ] || fail "the Nagios command line gives '$got'"
+fi
+
+if has zabbix_agentd zabbix-agent; then
+	printf 'Server=127.0.0.1\nLogType=console\nPidFile=%s\nInclude=%s\n' "$tmp/zabbix.pid" \
+		"$contrib/zabbix/memglow.conf" >"$tmp/zabbix.conf"
+	for item in memory.total:8589934592 memory.free:1073741824 memory.cached:3221225472 \
+		swap.total:2147483648 swap.free:2147483648; do
+		key="memglow[${item%%:*}]"
+		got=$(zabbix_agentd -c "$tmp/zabbix.conf" -t "$key" 2>&1)
+		[ "$(printf '%s\n' "$got" | sed -n 's/.*\[t|\(.*\)\]$/\1/p')" = "${item#*:}" ] ||
+			fail "zabbix_agentd -t $key: $got"
+	done
+fi
+
+# NRPE runs the command after the = as it stands.
+line=$(sed -n 's/^command\[check_memglow\]=//p' "$contrib/nagios/nrpe-memglow.cfg" |
+	sed "s|/usr/lib/nagios/plugins|$tmp/plugins|")
+if ! sh -c "$line" >"$tmp/out" || ! grep -q '^MEMGLOW OK - ' "$tmp/out"; then
+	fail "the NRPE command gives $(cat "$tmp/out")"
+fi
+
+[ "$failures" = 0 ] || { echo "operators.sh: $failures failures"; exit 1; }
+[ "$ran" -gt 0 ] || { echo "none of promtool, icinga2, nagios4, zabbix_agentd is installed"; exit 77; }
+echo "operators.sh: all passed"
