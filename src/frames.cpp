@@ -112,103 +112,103 @@ static void putchars(frameout *o, const char *s, size_t n, size_t width, size_t 
 	}
 }
 
+/* The printed width of the text from i up to the next tab or line end,
+ * which is where *end is set; *last is where its last printed character is,
+ * or SIZE_MAX where it has none.  Escape sequences and other control
+ * characters take no column. */
+static size_t spanwidth(const char *text, size_t n, size_t i, size_t *end, size_t *last)
+{
+	size_t width = 0, lastprinted = SIZE_MAX;
+	while (i < n) {
+		const unsigned char c = static_cast<unsigned char>(text[i]);
+		if (c >= ' ') {
+			const size_t from = i;
+			while (++i < n && static_cast<unsigned char>(text[i]) >= ' ') {
+			}
+			width += i - from;
+			lastprinted = i - 1;
+			continue;
+		}
+		if (c == '\t' || c == '\n')
+			break;
+		if (c == '\033')
+			i = escapeend(text, n, i);
+		i++;
+	}
+	*end = i;
+	*last = lastprinted;
+	return width;
+}
+
 /*
  * Walks the text as a terminal places it, written from the start of a row,
- * and returns the rows from its first to the one the cursor ends on.  With
- * o, it appends the text with each tab as spaces, leaving out the
+ * and appends it to the frame with each tab as spaces, leaving out the
  * characters of its first skip rows (their escape sequences still go out,
  * so that the colours are right); with erase, each line that does not fill
- * its last row erases its tail, and the last line everything below.  With
- * keep, it keeps the lines' printed widths there.
- *
- * Where nothing is left out, the text goes into the frame in runs, copied
- * only where something else goes in between: a tab's spaces or an erase.
+ * its last row erases its tail, and the last line everything below.  Keeps
+ * the lines' printed widths in d, and returns the rows from the text's
+ * first to the one the cursor ends on.
  */
 static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bool erase,
-		   frameout *o, drawstate *keep)
+		   frameout *o, drawstate *d)
 {
 	static const char spaces[] = "        ";
-	const bool runs = o != nullptr && skip == 0;
-	size_t from = 0;   /* where the text not yet in the frame starts, in runs */
 	size_t width = 0;  /* printed columns of the line so far */
 	size_t row = 0;    /* the row its line starts on */
 	size_t lines = 0;
-	/* The line's last character: in runs, its place in the text (a tab's
-	 * for its last space), otherwise in the frame. */
-	size_t lastchar = SIZE_MAX;
-	size_t linestart = o != nullptr ? o->len : 0;
+	size_t lastchar = SIZE_MAX;  /* where the line's last character went */
+	size_t linestart = o->len;
 
-	for (size_t i = 0; i < n;) {
+	for (size_t i = 0; i < n; i++) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c >= ' ') {
+		if (skip == 0 && c != '\t' && c != '\n') {
+			/* Nothing left out: up to the next tab or line end, in one
+			 * copy. */
+			size_t end, last;
+			const size_t w = spanwidth(text, n, i, &end, &last);
+			if (last != SIZE_MAX)
+				lastchar = o->len + (last - i);
+			put(o, text + i, end - i);
+			width += w;
+			i = end - 1;
+		} else if (c >= ' ') {
 			size_t j = i + 1;
 			while (j < n && static_cast<unsigned char>(text[j]) >= ' ')
 				j++;
-			if (runs)
-				lastchar = j - 1;
-			else if (o != nullptr)
-				putchars(o, text + i, j - i, width, row, columns, skip, &lastchar);
+			putchars(o, text + i, j - i, width, row, columns, skip, &lastchar);
 			width += j - i;
-			i = j;
-			continue;
-		}
-		if (c == '\t') {
+			i = j - 1;
+		} else if (c == '\t') {
 			const size_t pad = 8 - width % 8;
-			if (runs) {
-				put(o, text + from, i - from);
-				put(o, spaces, pad);
-				from = i + 1;
-				lastchar = i;
-			} else if (o != nullptr) {
-				putchars(o, spaces, pad, width, row, columns, skip, &lastchar);
-			}
+			putchars(o, spaces, pad, width, row, columns, skip, &lastchar);
 			width += pad;
 		} else if (c == '\033') {
 			const size_t end = escapeend(text, n, i);
-			if (!runs && o != nullptr)
-				put(o, text + i, end - i + 1);
+			put(o, text + i, end - i + 1);
 			i = end;
 		} else if (c == '\n') {
 			const size_t rows = linerows(width, columns);
-			const bool tail = erase && !fills(width, columns);
-			if (runs && tail) {
-				/* The newline itself goes with the next run. */
-				put(o, text + from, i - from);
-				put(o, "\033[K", 3);
-				from = i;
-			} else if (!runs && o != nullptr && row + rows - 1 >= skip) {
-				if (tail)
+			if (row + rows - 1 >= skip) {
+				if (erase && !fills(width, columns))
 					put(o, "\033[K", 3);
 				putch(o, '\n');
 				linestart = o->len;
 			}
-			if (runs)
-				linestart = o->len + (i - from) + 1;
-			if (keep != nullptr && lines < KEPTLINES)
-				keep->widths[lines] = width;
+			if (lines < KEPTLINES)
+				d->widths[lines] = width;
 			lines++;
 			row += rows;
 			width = 0;
 			lastchar = SIZE_MAX;
-		} else if (!runs && o != nullptr && row + (columns == 0 ? 0 : width / columns) >= skip) {
+		} else if (row + (columns == 0 ? 0 : width / columns) >= skip) {
 			/* Other control characters take no column. */
 			putch(o, static_cast<char>(c));
 		}
-		i++;
 	}
-	if (runs) {
-		put(o, text + from, n - from);
-		/* Only escape sequences follow the last character, or a tab's
-		 * last space, which ends where the text after the tab starts. */
-		if (lastchar != SIZE_MAX)
-			lastchar = o->len - (n - lastchar);
-	}
-	if (keep != nullptr) {
-		if (lines < KEPTLINES)
-			keep->widths[lines] = width;
-		keep->lines = lines + 1;
-	}
-	if (o != nullptr && erase) {
+	if (lines < KEPTLINES)
+		d->widths[lines] = width;
+	d->lines = lines + 1;
+	if (erase) {
 		/* Where the last line fills its last row, the cursor waits on its
 		 * last character with the wrap pending, and an erase there would
 		 * take that character: the erase goes just before it, or on one
@@ -233,6 +233,11 @@ static size_t rowsat(const drawstate *d, unsigned columns)
 	for (size_t i = 0; i < d->lines; i++)
 		rows += linerows(d->widths[i], columns);
 	return rows - 1;
+}
+
+static int clamp(size_t rows)
+{
+	return rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
 }
 
 /* Appends the cursor-up over rows, formatted only when the count changes. */
@@ -274,28 +279,38 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 	if (inplace && columns != d->columns)
 		inplace = rowsat(d, columns) != SIZE_MAX &&
 			  rowsat(d, columns) == rowsat(d, d->columns);
-	size_t skip = 0;
-	if (d->drawn && !inplace) {
-		putch(o, '\n');
-	} else if (inplace) {
-		int up = d->rows;
-		/* A report as tall as the terminal, the one on screen or the
-		 * one drawn, fills it from the top row, where moving up stops;
-		 * one taller leaves out its first rows, so that nothing
-		 * scrolls. */
-		if (height > 0) {
-			const size_t rows = walk(report, keep, columns, 0, false, nullptr, nullptr);
-			if (rows >= height)
-				skip = rows + 1 - height;
-			if (static_cast<unsigned>(up) >= height - 1 || rows >= height - 1)
-				up = static_cast<int>(height - 1);
-		}
+	if (!inplace) {
+		if (d->drawn)
+			putch(o, '\n');
+		d->rows = clamp(walk(report, keep, columns, 0, d->drawn, o, d));
+		d->columns = columns;
+		return;
+	}
+	/* A report as tall as the terminal, the one on screen or the one
+	 * drawn, fills it from the top row, where moving up stops; one taller
+	 * leaves out its first rows, so that nothing scrolls.  The rows of the
+	 * one drawn are known once it is walked: where they call for it, it is
+	 * walked again. */
+	int up = height > 0 && static_cast<unsigned>(d->rows) >= height - 1 ? static_cast<int>(height - 1)
+									 : d->rows;
+	const size_t start = o->len;
+	size_t skip = 0, rows;
+	for (;;) {
+		o->len = start;
+		o->ok = true;
 		putch(o, '\r');
 		if (up > 0)
 			putup(d, o, up);
+		rows = walk(report, keep, columns, skip, true, o, d);
+		if (height == 0 || rows < height - 1)
+			break;
+		const size_t cut = rows >= height ? rows + 1 - height : 0;
+		if (up == static_cast<int>(height - 1) && skip == cut)
+			break;
+		up = static_cast<int>(height - 1);
+		skip = cut;
 	}
-	const size_t rows = walk(report, keep, columns, skip, d->drawn, o, d);
-	d->rows = rows > INT_MAX ? INT_MAX : static_cast<int>(rows);
+	d->rows = clamp(rows);
 	d->columns = columns;
 }
 

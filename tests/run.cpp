@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -133,7 +134,16 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	const char *path = opts.wrapper.empty() ? memglowpath() : opts.wrapper[0].c_str();
 	posix_spawnattr_t attr;
 	posix_spawnattr_init(&attr);
-	short flags = 0;
+	// The signals that a test sends start at their default actions, unless
+	// it asks for them ignored: a test run in the background of a shell
+	// without job control is started with SIGINT and SIGQUIT ignored.
+	sigset_t defaulted;
+	sigemptyset(&defaulted);
+	for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCONT, SIGWINCH, SIGTSTP})
+		if (std::find(opts.ignored.begin(), opts.ignored.end(), sig) == opts.ignored.end())
+			sigaddset(&defaulted, sig);
+	posix_spawnattr_setsigdefault(&attr, &defaulted);
+	short flags = POSIX_SPAWN_SETSIGDEF;
 	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster)
 		flags |= POSIX_SPAWN_SETSID;
 	if (!opts.blocked.empty()) {
