@@ -5,7 +5,7 @@
 # Debian's packages: Prometheus's alerting rules (promtool check rules, and
 # promtool test rules on made-up series), the Icinga 2 CheckCommand
 # (icinga2 daemon -C), the Nagios command and service template (nagios4
-# -v), the Zabbix agent items (zabbix_agentd -t, each item run against the
+# -v, and a real Nagios that runs the check once), the Zabbix agent items (zabbix_agentd -t, each item run against the
 # stand-in's figures) and the NRPE command (run as NRPE would).  A tool that
 # is not installed is left out with a line that says so; exits 77 where
 # none is.
@@ -76,6 +76,7 @@ temp_file=$tmp/nagios.tmp
 status_file=$tmp/status.dat
 state_retention_file=$tmp/retention.dat
 command_file=$tmp/nagios.cmd
+query_socket=$tmp/nagios.qh
 nagios_user=$(id -un)
 nagios_group=$(id -gn)
 illegal_macro_output_chars=\`~\$&|'"<>
@@ -135,6 +136,36 @@ EOF
 	got=$(sh -c "$line" | cut -d'|' -f1)
 	want="MEMGLOW OK - 50.00% of memory free or in cache (4294967296 of 8589934592 bytes), 100.00% of swap free (2147483648 of 2147483648 bytes)"
 	[ "$got" = "$want" ] || fail "the Nagios command line gives '$got'"
+
+	# A real Nagios runs the service's check once, at once, and records
+	# its state.
+	printf 'check_external_commands=1\ncommand_check_interval=-1\nstatus_update_interval=1\nuse_syslog=0\n' \
+		>>"$tmp/nagios.cfg"
+	nagios4 "$tmp/nagios.cfg" >"$tmp/nagios.out" 2>&1 &
+	nagios=$!
+	state=
+	for _ in $(seq 1 100); do
+		if [ -p "$tmp/nagios.cmd" ] && [ -z "$state" ]; then
+			now=$(date +%s)
+			printf '[%s] SCHEDULE_FORCED_SVC_CHECK;localhost;Memory;%s\n' "$now" "$now" >"$tmp/nagios.cmd"
+			state=asked
+		fi
+		if [ -f "$tmp/status.dat" ] && awk '/^servicestatus/ { s = 1 } s && /has_been_checked=1/ { found = 1 } END { exit !found }' "$tmp/status.dat"; then
+			state=$(awk -F= '/^servicestatus/ { s = 1 } s && $1 ~ /^[ \t]*(current_state|plugin_output)$/ { sub(/^[ \t]*/, ""); print }' "$tmp/status.dat")
+			break
+		fi
+		sleep 0.1
+	done
+	kill "$nagios" 2>/dev/null
+	wait "$nagios" 2>/dev/null
+	# Its workers end after it.
+	for _ in $(seq 1 50); do
+		grep -qs "$tmp" /proc/[0-9]*/cmdline || break
+		sleep 0.1
+	done
+	! grep -qs "$tmp" /proc/[0-9]*/cmdline || fail "Nagios left processes behind"
+	[ "$state" = "current_state=0
+plugin_output=$want" ] || fail "Nagios recorded: $state $(tail -n 3 "$tmp/nagios.out")"
 fi
 
 if has zabbix_agentd zabbix-agent; then
