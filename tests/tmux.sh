@@ -3,7 +3,10 @@
 # tmux.sh MEMGLOW STANDIN: in tmux panes as tall as the report and a row
 # taller, a refresh every 0.1 s with changing figures adds nothing to the
 # pane's history (tmux takes an erase from the top-left corner for a cleared
-# screen and keeps what it clears).  Exits 77 (skipped) without tmux.
+# screen and keeps what it clears), nor does a report that grows past the
+# pane; and a report that waited behind ^S while the pane was widened (tmux
+# re-wraps its rows) leaves the shell's lines above it.  Exits 77 (skipped)
+# without tmux.
 set -eu
 memglow=$1 standin=$2
 command -v tmux >/dev/null 2>&1 || { echo "tmux.sh: no tmux here"; exit 77; }
@@ -29,4 +32,37 @@ for height in 3 4; do
 	fi
 	tmux -L "$socket" kill-server
 done
+
+# Three rows at 90 columns, then six.
+socket=memglow-test-$$-grows
+tmux -L "$socket" -f /dev/null new-session -d -x 90 -y 4 \
+	"env LD_PRELOAD='$standin' STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 1; sleep 5"
+sleep 0.5
+before=$(tmux -L "$socket" display -p '#{history_size}')
+sleep 1.6
+after=$(tmux -L "$socket" display -p '#{history_size}')
+tmux -L "$socket" capture-pane -p
+if [ "$before" != "$after" ]; then
+	echo "tmux.sh: a report that grew past a pane of 4 rows: its history grew from $before to $after rows"
+	status=1
+fi
+tmux -L "$socket" kill-server
+
+# ^S, the pane widened from 40 to 120 columns, ^Q.
+socket=memglow-test-$$-stopped
+tmux -L "$socket" -f /dev/null new-session -d -x 40 -y 24 \
+	"printf 'one\\ntwo\\nthree\\n'; env LD_PRELOAD='$standin' '$memglow' -t -s 0.5; sleep 5"
+sleep 0.3
+tmux -L "$socket" send-keys C-s
+sleep 1.2
+tmux -L "$socket" resize-window -x 120
+tmux -L "$socket" send-keys C-q
+sleep 1.2
+shown=$(tmux -L "$socket" capture-pane -p -S -)
+printf '%s\n' "$shown"
+if [ "$(printf '%s\n' "$shown" | head -n 3)" != "$(printf 'one\ntwo\nthree')" ]; then
+	echo "tmux.sh: a report that waited behind ^S through a resize drew over the lines above it"
+	status=1
+fi
+tmux -L "$socket" kill-server
 exit $status
