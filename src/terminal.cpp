@@ -25,7 +25,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/select.h>
-#include <sys/stat.h>
 /* struct winsize and TIOCGWINSZ: <sys/ioctl.h> on Linux and the BSDs,
  * <termios.h> on Solaris and illumos. */
 #include <sys/ioctl.h>
@@ -119,9 +118,9 @@ static bool defaulted(int sig)
 static int openterminal(void)
 {
 	char path[256];
-	struct stat out, own;
-	if (ptsname(STDOUT_FILENO) != nullptr || ttyname_r(STDOUT_FILENO, path, sizeof path) != 0 ||
-	    fstat(STDOUT_FILENO, &out) != 0)
+	/* The C library finds the name from the device standard output is
+	 * open on, which stays open: the name can only lead back to it. */
+	if (ptsname(STDOUT_FILENO) != nullptr || ttyname_r(STDOUT_FILENO, path, sizeof path) != 0)
 		return STDOUT_FILENO;
 	const int opened = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	if (opened < 0)
@@ -130,12 +129,11 @@ static int openterminal(void)
 	if (fd != opened)
 		close(opened);
 	/* pselect waits on it, so it must fit an fd_set. */
-	if (fd < 0 || fstat(fd, &own) != 0 || own.st_rdev != out.st_rdev || fd >= FD_SETSIZE) {
-		if (fd >= 0)
-			close(fd);
+	if (fd >= FD_SETSIZE) {
+		close(fd);
 		return STDOUT_FILENO;
 	}
-	return fd;
+	return fd < 0 ? STDOUT_FILENO : fd;
 }
 
 /* Where the run samples and formats: an ending signal ends it at once. */
