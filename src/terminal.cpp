@@ -8,12 +8,15 @@
  * the terminal of its own, opened without blocking, so that no write can
  * hang the run (a terminal stopped with ^S takes no bytes): it waits for the
  * terminal in pselect, where the signals it holds back come through, like
- * in its pauses.  The handlers only note what came; the run acts on it
- * where it stands, so that it always knows how much of a frame went out.
+ * in its pauses.  While a frame is written the handlers only note what
+ * came, and the run acts on it where it stands, so that it always knows how
+ * much of the frame went out; elsewhere a signal that ends the run ends it
+ * in its handler.
  *
  * A job in the background never moves the cursor up: the shell may have
- * written below its report since.  Each of its reports starts afresh below,
- * and so does the first one back in the foreground.
+ * written below its report since.  Each of its reports starts afresh below.
+ * Back in the foreground it has been continued (the shells' fg and bg send
+ * SIGCONT), and a continue starts afresh too.
  */
 #include <cerrno>
 #include <climits>
@@ -57,7 +60,6 @@ static int ttyfd = STDOUT_FILENO;
 static sigset_t heldback;   /* the signals held back but while waiting */
 static sigset_t waitmask;   /* the mask the run started with */
 static bool ended[sizeof ending / sizeof ending[0]];  /* handled by us */
-static bool background = false;
 static pid_t group = 0;
 static int seenresizes = 0;
 
@@ -310,12 +312,8 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 	*afresh = *afresh || continued != 0;
 	continued = 0;
 	if (onterminal) {
-		if (refreshing) {
-			/* Back in the foreground, the report starts afresh once. */
-			const bool fg = foreground();
-			*afresh = *afresh || !fg || background;
-			background = !fg;
-		}
+		if (refreshing && !foreground())
+			*afresh = true;
 		struct winsize ws;
 		if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0) {
 			columns = ws.ws_col;
@@ -345,11 +343,9 @@ int showreport(const char *report, size_t len, bool last)
 	 * terminal as it is now: it may have been resized, or the run stopped
 	 * and sent to the background, while the frame waited. */
 	const drawstate before = screen;
-	const bool wasbackground = background;
 	int status;
 	do {
 		screen = before;
-		background = wasbackground;
 		const int n = buildframe(report, len, last, &afresh);
 		if (n < 0)
 			return -1;

@@ -340,6 +340,42 @@ TEST(SlowSample, AKillDoesNotWaitForIt)
 	}
 }
 
+// Two ending signals, the second while the run finishes the report that
+// the first interrupted: the first ends it, although the second has the
+// lower number and would come through first.
+TEST(SlowWrite, TheFirstOfTwoKillsEndsTheRun)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	runoptions o = terminal(80, 24, {"STANDIN_WRITE=slow"});
+	o.realsleep = true;
+	o.timeout = 10;
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (!sent && !out.empty()) {
+			kill(pid, SIGTERM);
+			usleep(100000);
+			kill(pid, SIGINT);
+			sent = true;
+		}
+	};
+	runresult r = runmemglow({"-t", "-s", "1000"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
+// A terminal that is not the run's controlling terminal has no foreground
+// process group to ask about: the run is not taken for a job in the
+// background, and refreshes in place.
+TEST(NotControlling, RefreshesInPlace)
+{
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:4"});
+	o.nocontrol = true;
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(count(r.out, "\r\033[2A"), 2u) << r.out;
+}
+
 // What the caller set stays: signals it blocked stay blocked (an interrupt
 // then does not end the run), and a run that prints one report takes over
 // no signal at all.

@@ -107,7 +107,8 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		// The terminal becomes the program's controlling terminal, in a
 		// session of its own, so that it gets the terminal's signals
 		// (a resize, ^C) as it would from a shell.
-		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]), O_RDWR, 0);
+		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]),
+						 O_RDWR | (opts.nocontrol ? O_NOCTTY : 0), 0);
 	else
 		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
 	if (opts.closestderr)
@@ -144,7 +145,8 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 			sigaddset(&defaulted, sig);
 	posix_spawnattr_setsigdefault(&attr, &defaulted);
 	short flags = POSIX_SPAWN_SETSIGDEF;
-	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster)
+	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster &&
+	    !opts.nocontrol)
 		flags |= POSIX_SPAWN_SETSID;
 	if (!opts.blocked.empty()) {
 		sigset_t mask;

@@ -35,6 +35,8 @@ struct runoptions {
 	bool cooked = false;           // the terminal as a shell leaves it (line
 				       // ends as CR LF, echo), otherwise raw
 	bool stderrtopty = false;      // stderr goes to the terminal too
+	bool nocontrol = false;        // the terminal is not the program's
+				       // controlling terminal
 	bool ptymaster = false;        // stdout is the terminal's controlling
 				       // side (its master), read at the other
 	bool closestdin = false;       // started with stdin closed
