@@ -149,6 +149,53 @@ TEST(AFrameThatWaited, FollowsTheJobToTheBackground)
 	EXPECT_FALSE(movesup(after)) << after;
 }
 
+// A frame that waited is built again from the report on screen, not from
+// itself: here the report grew by some rows (figures in bytes
+// that wrap), and the frame must still climb over the rows on screen.
+// One built after a continue stays afresh when it is built again.
+TEST(AFrameThatWaited, IsBuiltAgainFromWhatIsOnScreen)
+{
+	struct {
+		const char *name;
+		std::vector<std::string> env;
+		double cont;  // a continue at so many seconds, or none
+		std::string starts;
+	} cases[] = {
+		{"the report grew", figures(example + ";" + TiBfree, ""), -1, ""},
+		{"after a continue", {}, 0.5, "\r\n"},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::vector<std::string> env = c.env;
+		env.push_back("STANDIN_FAIL=mem:3");
+		const std::string first = fresh({"-t", "-b"}, c.env, 80, 24);
+		if (c.starts.empty()) {
+			// Up over the rows of the report on screen, fewer than the
+			// new one's.
+			const int rows = render(first, 24, 80).cursorrow;
+			ASSERT_LT(rows, render(fresh({"-t", "-b"}, figures(TiBfree, ""), 80, 24), 24, 80).cursorrow);
+			c.starts = "\r\033[" + std::to_string(rows) + "A";
+		}
+		runoptions o = terminal(80, 24, env);
+		o.realsleep = true;
+		o.timeout = 10;
+		bool stopped = false;
+		o.onoutput = [&](pid_t, int pty, const std::string &out) {
+			if (!stopped && out.size() >= first.size()) {
+				type(pty, "\023");
+				stopped = true;
+			}
+		};
+		o.at = {{1.0, [](pid_t, int pty) { type(pty, "\021"); }}};
+		if (c.cont >= 0)
+			o.at.insert(o.at.begin(), {c.cont, [](pid_t pid, int) { kill(pid, SIGCONT); }});
+		runresult r = runmemglow({"-t", "-b", "-s", "0.7"}, o);
+		ASSERT_EQ(r.err, failed);
+		ASSERT_EQ(r.out.substr(0, first.size()), first);
+		EXPECT_EQ(r.out.substr(first.size(), c.starts.size()), c.starts) << r.out.substr(first.size());
+	}
+}
+
 // ^S then ^Q: the frame that waited goes out as soon as the terminal takes
 // bytes again, and the run goes on without a signal to wake it.
 TEST(AFrameThatWaited, GoesOutAtCtrlQ)
