@@ -418,13 +418,7 @@ int endoutput(void)
 		held = false;
 		pendinglen = pendingdone = 0;
 	}
-	/* The failure is reported while an ending signal waits, where standard
-	 * error takes the report now; otherwise the signal acts at once. */
-	if (takesbytes(STDERR_FILENO))
-		return status;
-	if (endsig != 0)
-		raiseend();
-	defaults();
+	endsignals();
 	return status;
 }
 

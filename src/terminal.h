@@ -33,10 +33,10 @@ int showreport(const char *report, size_t len, bool last);
  * while). */
 void pausefor(int64_t us);
 /* Ends a refreshing run's drawing before its failure is reported: gives the
- * held newline back.  An ending signal that came, or comes while the
- * failure is reported, waits for endsignals where standard error takes the
- * report now; otherwise it acts at once.  -1 with errno when the newline
- * cannot be written. */
+ * held newline back, and the signals their default actions (as
+ * endsignals), so that an ending signal that came meanwhile ends the
+ * process here, and one that comes while the failure is reported acts at
+ * once.  -1 with errno when the newline cannot be written. */
 int endoutput(void);
 /* Gives the signals back their default actions; an ending signal that came
  * ends the process here, by the same signal. */

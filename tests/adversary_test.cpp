@@ -196,6 +196,41 @@ TEST(AFrameThatWaited, IsBuiltAgainFromWhatIsOnScreen)
 	}
 }
 
+// A reader that stops reading: the terminal's buffer fills, and a frame
+// goes out in part.  The rest of it follows once the reader reads again,
+// and nothing more: every frame after the first report is the same, since
+// the figures are.
+TEST(AFrameThatWaited, OneGoneOutInPartIsFinishedAsItWas)
+{
+	const std::string first = fresh({"-t"}, {}, 80, 24);
+	runoptions o = terminal(80, 24, {});
+	o.realsleep = true;
+	o.timeout = 10;
+	bool held = false;
+	o.onoutput = [&](pid_t, int, const std::string &out) {
+		if (!held && out.size() >= first.size()) {
+			held = true;
+			usleep(500000);
+		}
+	};
+	o.at = {{1.0, [](pid_t pid, int) { kill(pid, SIGTERM); }}};
+	runresult r = runmemglow({"-t", "-s", "0.0000001"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	std::string rest = running(r.out).substr(first.size());
+	const std::string up = "\r\033[2A";
+	const size_t second = rest.find(up, up.size());
+	ASSERT_NE(second, std::string::npos);
+	const std::string frame = rest.substr(0, second);
+	ASSERT_EQ(frame.substr(0, up.size()), up);
+	EXPECT_GT(rest.size() / frame.size(), 100u) << "the buffer filled";
+	size_t at = 0;
+	while (at < rest.size() && rest.compare(at, frame.size(), frame) == 0)
+		at += frame.size();
+	EXPECT_EQ(at, rest.size()) << "a frame differs at byte " << at << ": "
+				   << rest.substr(at, 2 * frame.size());
+}
+
 // ^S then ^Q: the frame that waited goes out as soon as the terminal takes
 // bytes again, and the run goes on without a signal to wake it.
 TEST(AFrameThatWaited, GoesOutAtCtrlQ)
@@ -293,13 +328,21 @@ TEST(OwnDescriptor, OneThatDoesNotFitAnFdSetIsNotKept)
 	};
 	o.at = {{0.8, [](pid_t, int pty) { type(pty, "\021"); }}};
 	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
-	setrlimit(RLIMIT_NOFILE, &saved);
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, failed);
 	EXPECT_EQ(count(r.out, "Total"), 5u);
 	if (!qemu) {
 		EXPECT_FALSE(kept);
 	}
+
+	// Standard output blocks: a kill while the terminal takes nothing
+	// still ends the run, which gives no newline back that would block.
+	o.at = {{0.8, [](pid_t pid, int) { kill(pid, SIGTERM); }}};
+	stopped = false;
+	r = runmemglow({"-t", "-s", "0.2"}, o);
+	setrlimit(RLIMIT_NOFILE, &saved);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_LT(r.seconds, 2.0);
 }
 
 // Standard output on a pseudo-terminal's master, as a terminal emulator
