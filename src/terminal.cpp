@@ -64,12 +64,11 @@ static pid_t group = 0;
 static int seenresizes = 0;
 
 /* The frame being written (or the newline given back), how much of it went
- * out, whether the newline is held back once it is all out, and whether the
- * report on screen holds its newline. */
+ * out, and whether the report on screen holds its newline: every report of
+ * a refreshing run on a terminal does, once it is all out. */
 static char frame[FRAMESIZE];
 static const char *pending = frame;
 static size_t pendinglen = 0, pendingdone = 0;
-static bool pendingholds = false;
 static bool held = false;
 
 static void oncontinue(int)
@@ -226,7 +225,7 @@ static void finishnow(void)
 					break;
 				pendingdone += static_cast<size_t>(n);
 			}
-			holds = pendingdone == pendinglen && pendingholds;
+			holds = pendingdone == pendinglen && pending == frame;
 		}
 		if (holds && write(ttyfd, "\n", 1) < 0) {
 		}
@@ -352,10 +351,9 @@ int showreport(const char *report, size_t len, bool last)
 		pending = frame;
 		pendinglen = static_cast<size_t>(n);
 		pendingdone = 0;
-		pendingholds = !last;
 		status = writepending(false);
 	} while (status == REBUILD);
-	held = pendingholds;
+	held = true;
 	pendinglen = pendingdone = 0;
 	return status;
 }
@@ -413,7 +411,6 @@ int endoutput(void)
 		pending = "\n";
 		pendinglen = 1;
 		pendingdone = 0;
-		pendingholds = false;
 		status = writepending(true);
 		held = false;
 		pendinglen = pendingdone = 0;
