@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -83,6 +85,27 @@ bool inset(const std::string &hexmask, int sig)
 	return (mask >> (sig - 1)) & 1;
 }
 
+// A terminal as a shell leaves it, with real pauses.
+runoptions live(int columns, int rows, std::vector<std::string> env)
+{
+	runoptions o = terminal(columns, rows, std::move(env));
+	o.realsleep = true;
+	o.timeout = 10;
+	return o;
+}
+
+// Types ^S once the first report (its bytes) is out.
+std::function<void(pid_t, int, const std::string &)> ctrlsafter(size_t bytes)
+{
+	auto typed = std::make_shared<bool>(false);
+	return [bytes, typed](pid_t, int pty, const std::string &out) {
+		if (!*typed && out.size() >= bytes) {
+			type(pty, "\023");
+			*typed = true;
+		}
+	};
+}
+
 // A frame that waited behind ^S while the terminal was resized so that the
 // report on screen takes other rows is built for the terminal as it is
 // when it goes out: it starts afresh below, instead of climbing by the
@@ -91,16 +114,8 @@ TEST(AFrameThatWaited, FollowsAResize)
 {
 	// Lines that wrap at 40 columns and not at 120.
 	const std::string first = fresh({"-t"}, {}, 40, 24);
-	runoptions o = terminal(40, 24, {"STANDIN_FAIL=mem:3"});
-	o.realsleep = true;
-	o.timeout = 10;
-	bool stopped = false;
-	o.onoutput = [&](pid_t, int pty, const std::string &out) {
-		if (!stopped && out.size() >= first.size()) {
-			type(pty, "\023");
-			stopped = true;
-		}
-	};
+	runoptions o = live(40, 24, {"STANDIN_FAIL=mem:3"});
+	o.onoutput = ctrlsafter(first.size());
 	o.at = {{1.2, [](pid_t, int pty) {
 			 resize(pty, 120, 24);
 			 type(pty, "\021");
@@ -132,13 +147,7 @@ TEST(AFrameThatWaited, FollowsTheJobToTheBackground)
 	o.wrapper = {"sh", "-c",
 		     "set -m; env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\"; printf 'stopped\\n'; "
 		     "bg >/dev/null; sleep 1; kill %1; wait"};
-	bool stopped = false;
-	o.onoutput = [&](pid_t, int pty, const std::string &out) {
-		if (!stopped && count(out, "Total") == 1) {
-			type(pty, "\023");
-			stopped = true;
-		}
-	};
+	o.onoutput = ctrlsafter(fresh({"-t"}, {}, 80, 40).size());
 	o.at = {{1.0, [](pid_t, int pty) { type(pty, "\032"); }},
 		{1.2, [](pid_t, int pty) { type(pty, "\021"); }}};
 	runresult r = runmemglow({"-t", "-s", "0.3"}, o);
@@ -176,16 +185,8 @@ TEST(AFrameThatWaited, IsBuiltAgainFromWhatIsOnScreen)
 			ASSERT_LT(rows, render(fresh({"-t", "-b"}, figures(TiBfree, ""), 80, 24), 24, 80).cursorrow);
 			c.starts = "\r\033[" + std::to_string(rows) + "A";
 		}
-		runoptions o = terminal(80, 24, env);
-		o.realsleep = true;
-		o.timeout = 10;
-		bool stopped = false;
-		o.onoutput = [&](pid_t, int pty, const std::string &out) {
-			if (!stopped && out.size() >= first.size()) {
-				type(pty, "\023");
-				stopped = true;
-			}
-		};
+		runoptions o = live(80, 24, env);
+		o.onoutput = ctrlsafter(first.size());
 		o.at = {{1.0, [](pid_t, int pty) { type(pty, "\021"); }}};
 		if (c.cont >= 0)
 			o.at.insert(o.at.begin(), {c.cont, [](pid_t pid, int) { kill(pid, SIGCONT); }});
@@ -203,9 +204,7 @@ TEST(AFrameThatWaited, IsBuiltAgainFromWhatIsOnScreen)
 TEST(AFrameThatWaited, OneGoneOutInPartIsFinishedAsItWas)
 {
 	const std::string first = fresh({"-t"}, {}, 80, 24);
-	runoptions o = terminal(80, 24, {});
-	o.realsleep = true;
-	o.timeout = 10;
+	runoptions o = live(80, 24, {});
 	bool held = false;
 	o.onoutput = [&](pid_t, int, const std::string &out) {
 		if (!held && out.size() >= first.size()) {
@@ -235,16 +234,8 @@ TEST(AFrameThatWaited, OneGoneOutInPartIsFinishedAsItWas)
 // bytes again, and the run goes on without a signal to wake it.
 TEST(AFrameThatWaited, GoesOutAtCtrlQ)
 {
-	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:6"});
-	o.realsleep = true;
-	o.timeout = 8;
-	bool stopped = false;
-	o.onoutput = [&](pid_t, int pty, const std::string &out) {
-		if (!stopped && count(out, "Total") == 1) {
-			type(pty, "\023");
-			stopped = true;
-		}
-	};
+	runoptions o = live(80, 24, {"STANDIN_FAIL=mem:6"});
+	o.onoutput = ctrlsafter(fresh({"-t"}, {}, 80, 24).size());
 	o.at = {{0.8, [](pid_t, int pty) { type(pty, "\021"); }}};
 	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
 	EXPECT_EQ(r.signal, 0);
@@ -312,9 +303,7 @@ TEST(OwnDescriptor, OneThatDoesNotFitAnFdSetIsNotKept)
 	const struct rlimit saved = files;
 	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
 	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
-	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:6"});
-	o.realsleep = true;
-	o.timeout = 8;
+	runoptions o = live(80, 24, {"STANDIN_FAIL=mem:6"});
 	o.fillfds = FD_SETSIZE;
 	bool stopped = false, kept = false, qemu = false;
 	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
@@ -407,9 +396,7 @@ TEST(SlowSample, AKillDoesNotWaitForIt)
 	for (const std::vector<int> &signals :
 	     {std::vector<int>{SIGINT}, std::vector<int>{SIGTERM, SIGINT}}) {
 		SCOPED_TRACE(strsignal(signals[0]));
-		runoptions o = terminal(80, 24, {"STANDIN_DELAY=mem:1.5"});
-		o.realsleep = true;
-		o.timeout = 10;
+		runoptions o = live(80, 24, {"STANDIN_DELAY=mem:1.5"});
 		bool sent = false;
 		o.onoutput = [&](pid_t pid, int, const std::string &out) {
 			if (!sent && count(out, "Total") == 1) {
@@ -436,9 +423,7 @@ TEST(SlowSample, AKillDoesNotWaitForIt)
 TEST(SlowWrite, TheFirstOfTwoKillsEndsTheRun)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
-	runoptions o = terminal(80, 24, {"STANDIN_WRITE=slow"});
-	o.realsleep = true;
-	o.timeout = 10;
+	runoptions o = live(80, 24, {"STANDIN_WRITE=slow"});
 	bool sent = false;
 	o.onoutput = [&](pid_t pid, int, const std::string &out) {
 		if (!sent && !out.empty()) {

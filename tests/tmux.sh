@@ -17,36 +17,31 @@ for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do
 	mem="$mem;8589934592 $((i * 268435456)) 1073741824"
 done
 status=0
-for height in 3 4; do
-	socket=memglow-test-$$-$height
-	tmux -L "$socket" -f /dev/null new-session -d -x 80 -y "$height" \
-		"env LD_PRELOAD='$standin' STANDIN_MEM='$mem' '$memglow' -t -s 0.1; sleep 5"
-	sleep 0.6
+
+# keepshistory NAME WIDTH HEIGHT BEFORE AFTER COMMAND: in a pane of that
+# size the command's refreshes add nothing to the pane's history between
+# BEFORE and AFTER more seconds.
+keepshistory() {
+	socket=memglow-test-$$-$(printf '%s' "$1" | tr -c 'a-z0-9' -)
+	tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" "$6; sleep 5"
+	sleep "$4"
 	before=$(tmux -L "$socket" display -p '#{history_size}')
-	sleep 1.5
+	sleep "$5"
 	after=$(tmux -L "$socket" display -p '#{history_size}')
 	tmux -L "$socket" capture-pane -p
 	if [ "$before" != "$after" ]; then
-		echo "tmux.sh: a pane of $height rows: its history grew from $before to $after rows"
+		echo "tmux.sh: $1: its history grew from $before to $after rows"
 		status=1
 	fi
 	tmux -L "$socket" kill-server
+}
+for height in 3 4; do
+	keepshistory "a pane of $height rows" 80 "$height" 0.6 1.5 \
+		"env LD_PRELOAD='$standin' STANDIN_MEM='$mem' '$memglow' -t -s 0.1"
 done
-
 # Three rows at 90 columns, then six.
-socket=memglow-test-$$-grows
-tmux -L "$socket" -f /dev/null new-session -d -x 90 -y 4 \
-	"env LD_PRELOAD='$standin' STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 1; sleep 5"
-sleep 0.5
-before=$(tmux -L "$socket" display -p '#{history_size}')
-sleep 1.6
-after=$(tmux -L "$socket" display -p '#{history_size}')
-tmux -L "$socket" capture-pane -p
-if [ "$before" != "$after" ]; then
-	echo "tmux.sh: a report that grew past a pane of 4 rows: its history grew from $before to $after rows"
-	status=1
-fi
-tmux -L "$socket" kill-server
+keepshistory "a report that grew past a pane of 4 rows" 90 4 0.5 1.6 \
+	"env LD_PRELOAD='$standin' STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 1"
 
 # ^S, the pane widened from 40 to 120 columns, ^Q.
 socket=memglow-test-$$-stopped
