@@ -211,8 +211,9 @@ static bool takesbytes(int fd)
 
 /* Where the terminal takes bytes now and the run is in its foreground,
  * finishes a frame that has begun to go out and gives the held newline
- * back; a frame not begun is left out.  Nothing here can block, and all of
- * it may be done in a signal handler. */
+ * back; a frame not begun is left out.  (The newline given back at the end
+ * is one byte: it never goes out in part.)  Nothing here can block, and all
+ * of it may be done in a signal handler. */
 static void finishnow(void)
 {
 	if (foreground() && takesbytes(ttyfd)) {
@@ -225,7 +226,7 @@ static void finishnow(void)
 					break;
 				pendingdone += static_cast<size_t>(n);
 			}
-			holds = pendingdone == pendinglen && pending == frame;
+			holds = pendingdone == pendinglen;
 		}
 		if (holds && write(ttyfd, "\n", 1) < 0) {
 		}

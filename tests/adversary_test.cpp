@@ -485,6 +485,19 @@ TEST(CallersSignals, StayAsTheyWere)
 }
 
 
+// A failure whose message the terminal does not take (standard error on
+// the terminal, stopped with ^S): a kill still ends the run at once.
+TEST(Failures, AMessageTheTerminalDoesNotTakeDoesNotHoldTheRun)
+{
+	runoptions o = live(80, 24, {"STANDIN_FAIL=mem:2"});
+	o.stderrtopty = true;
+	o.onoutput = ctrlsafter(fresh({"-t"}, {}, 80, 24).size());
+	o.at = {{1.5, [](pid_t pid, int) { kill(pid, SIGTERM); }}};
+	runresult r = runmemglow({"-t", "-s", "0.3"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_LT(r.seconds, 3.0);
+}
+
 // What the driver makes of a run's failures on a terminal: a first sample
 // that fails leaves the terminal as it was; a report that cannot be written
 // is reported once, as the write error it is.
