@@ -41,9 +41,7 @@ static int fail(const char *message, int err)
 		fputs(message, stderr);
 	if (lost != 0 && lost != err)
 		fprintf(stderr, "memglow: write error: %s\n", strerror(lost));
-	const int status = finish(1);
-	endsignals();
-	return status;
+	return finish(1);
 }
 
 static int refresh(const memsettings *settings)

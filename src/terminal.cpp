@@ -278,9 +278,12 @@ static int writepending(bool ending)
 		 * background that the terminal stops (stty tostop) can still
 		 * be ended. */
 		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-		const ssize_t n = endsig != 0 ? -1 : write(ttyfd, pending + pendingdone,
-							   pendinglen - pendingdone);
-		const int err = endsig != 0 ? EINTR : errno;
+		if (endsig != 0) {
+			sigprocmask(SIG_BLOCK, &heldback, nullptr);
+			continue;
+		}
+		const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
+		const int err = errno;
 		sigprocmask(SIG_BLOCK, &heldback, nullptr);
 		if (n > 0) {
 			pendingdone += static_cast<size_t>(n);

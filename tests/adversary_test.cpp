@@ -25,27 +25,6 @@
 
 namespace {
 
-size_t count(const std::string &text, const std::string &what)
-{
-	size_t n = 0;
-	for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
-		n++;
-	return n;
-}
-
-void resize(int pty, int columns, int rows)
-{
-	struct winsize ws = {};
-	ws.ws_col = static_cast<unsigned short>(columns);
-	ws.ws_row = static_cast<unsigned short>(rows);
-	ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
-}
-
-void type(int pty, const char *keys)
-{
-	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
-}
-
 // Whether the bytes move the cursor up (ESC [ digits A).
 bool movesup(const std::string &bytes)
 {

@@ -29,22 +29,6 @@ double since(clocktime::time_point t)
 	return std::chrono::duration<double>(clocktime::now() - t).count();
 }
 
-void resize(int pty, int columns, int rows)
-{
-	struct winsize ws = {};
-	ws.ws_col = static_cast<unsigned short>(columns);
-	ws.ws_row = static_cast<unsigned short>(rows);
-	ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
-}
-
-size_t count(const std::string &text, const std::string &what)
-{
-	size_t n = 0;
-	for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
-		n++;
-	return n;
-}
-
 // A terminal stopped with ^S takes no bytes; a signal that ends the run
 // still ends it at once, by the same signal.
 TEST(Ending, AStoppedTerminalDoesNotHoldTheRun)

@@ -9,6 +9,9 @@
 # MEMGLOW_I386=qemu forces the emulator, so that a machine that runs them
 # itself can test that path too; MEMGLOW_I386=native forces the kernel.
 
+# Linker flags for the cross toolchain's loader and C library.
+i386link=-Wl,--dynamic-linker=/usr/i686-linux-gnu/lib/ld-linux.so.2,-rpath,/usr/i686-linux-gnu/lib
+
 # i386mode DIR: prints "native" where the kernel runs 32-bit x86 programs,
 # "qemu" where qemu-i386-static runs them instead, or nothing where neither
 # can; the probe program is built in DIR.
@@ -16,9 +19,7 @@ i386mode() {
 	probe=$1/i386probe
 	[ -x "$probe" ] || {
 		printf 'int main(void) { return 0; }\n' >"$1/i386probe.c"
-		i686-linux-gnu-gcc -o "$probe" "$1/i386probe.c" \
-			-Wl,--dynamic-linker=/usr/i686-linux-gnu/lib/ld-linux.so.2,-rpath,/usr/i686-linux-gnu/lib \
-			>/dev/null 2>&1 || return 0
+		i686-linux-gnu-gcc -o "$probe" "$1/i386probe.c" "$i386link" >/dev/null 2>&1 || return 0
 	}
 	if [ "${MEMGLOW_I386:-}" != qemu ] && "$probe" 2>/dev/null; then
 		echo native

@@ -3,7 +3,10 @@
 #ifndef MEMGLOW_TESTS_ONTERMINAL_H
 #define MEMGLOW_TESTS_ONTERMINAL_H
 
+#include <cstring>
 #include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -64,6 +67,30 @@ inline std::string fresh(const std::vector<std::string> &args, const std::vector
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	return running(r.out);
+}
+
+// How often what stands in the text.
+inline size_t count(const std::string &text, const std::string &what)
+{
+	size_t n = 0;
+	for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+		n++;
+	return n;
+}
+
+// The terminal's new size, as a terminal emulator sets it.
+inline void resize(int pty, int columns, int rows)
+{
+	struct winsize ws = {};
+	ws.ws_col = static_cast<unsigned short>(columns);
+	ws.ws_row = static_cast<unsigned short>(rows);
+	ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
+}
+
+// Keys typed at the terminal.
+inline void type(int pty, const char *keys)
+{
+	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
 }
 
 #endif

@@ -42,7 +42,7 @@ m32)
 		;;
 	esac
 	flags=-flto
-	link=-DCMAKE_EXE_LINKER_FLAGS=-Wl,--dynamic-linker=/usr/i686-linux-gnu/lib/ld-linux.so.2,-rpath,/usr/i686-linux-gnu/lib
+	link=-DCMAKE_EXE_LINKER_FLAGS=$i386link
 	;;
 fastmath) flags="-O2 -ffast-math" ;;
 cxx20) flags=-Werror std=-DCMAKE_CXX_STANDARD=20 ;;
