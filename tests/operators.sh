@@ -1,19 +1,26 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# operators.sh SOURCE MEMGLOW STANDIN: the files operators paste into the
-# servers that watch many machines, each read by the real tool from
-# Debian's packages: Prometheus's alerting rules (promtool check rules, and
-# promtool test rules on made-up series), the Icinga 2 CheckCommand
-# (icinga2 daemon -C), the Nagios command and service template (nagios4
-# -v, and a real Nagios that runs the check once), the Zabbix agent items (zabbix_agentd -t, each item run against the
-# stand-in's figures) and the NRPE command (run as NRPE would).  A tool that
-# is not installed is left out with a line that says so; exits 77 where
-# none is.
+# operators.sh SOURCE BUILD STANDIN: the files operators paste into the
+# servers that watch many machines, as an install at a scratch prefix
+# leaves them, each read by the real tool from Debian's packages:
+# Prometheus's alerting rules (promtool check rules, and promtool test rules
+# on made-up series), the Icinga 2 CheckCommand (icinga2 daemon -C), the
+# Nagios command and service template (nagios4 -v, and a real Nagios that
+# runs the check once), and the Zabbix agent items (zabbix_agentd -t, each
+# item run against the stand-in's figures).  (fleet.sh runs the NRPE line.)
+# A tool that is not installed is left out with a line that says so; exits
+# 77 where none is.
 set -u
-src=$(cd "$1" && pwd) memglow=$2 standin=$3
+src=$(cd "$1" && pwd) build=$2 standin=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 contrib=$src/contrib
 tmp=$(mktemp -d) || exit 1
-trap 'rm -rf "$tmp"' EXIT
+nagios=
+cleanup() {
+	[ -z "$nagios" ] || kill "$nagios" 2>/dev/null
+	rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
 failures=0 ran=0
 fail() {
 	echo "FAIL: $*"
@@ -25,14 +32,22 @@ has() {  # has TOOL PACKAGE
 	return 1
 }
 
-# memglow on PATH is the built one, with the stand-in's figures, and the
-# check is the tree's.
-mkdir "$tmp/bin" "$tmp/plugins"
-printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$memglow" >"$tmp/bin/memglow"
-chmod +x "$tmp/bin/memglow"
-ln -s "$contrib/check_memglow" "$tmp/plugins/check_memglow"
-PATH=$tmp/bin:$PATH
-export PATH
+# The install's memglow reports the stand-in's figures.
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "cmake --install failed"; exit 1; }
+examples=$prefix/share/doc/memglow/examples
+mv "$prefix/bin/memglow" "$prefix/bin/memglow.real"
+printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$prefix/bin/memglow.real" >"$prefix/bin/memglow"
+chmod +x "$prefix/bin/memglow"
+# waitfor SECONDS COMMAND...: until the command succeeds, or the deadline.
+waitfor() {
+	deadline=$(($(date +%s) + $1))
+	shift
+	until "$@"; do
+		[ "$(date +%s)" -lt "$deadline" ] || return 1
+		sleep 0.1
+	done
+}
 
 if has promtool prometheus; then
 	out=$(promtool check rules "$contrib/prometheus/memglow.rules.yml" 2>&1) ||
@@ -43,8 +58,7 @@ fi
 
 if has icinga2 icinga2-bin; then
 	cat >"$tmp/icinga2.conf" <<EOF
-const PluginDir = "$tmp/plugins"
-include "$contrib/icinga2/memglow.conf"
+include "$examples/icinga2/memglow.conf"
 object CheckCommand "nothing" { command = [ "/bin/true" ] }
 object Host "localhost" {
 	address = "127.0.0.1"
@@ -66,7 +80,7 @@ fi
 if has nagios4 nagios4-core; then
 	mkdir "$tmp/spool"
 	cat >"$tmp/nagios.cfg" <<EOF
-cfg_file=$contrib/nagios/memglow.cfg
+cfg_file=$examples/nagios/memglow.cfg
 cfg_file=$tmp/objects.cfg
 resource_file=$tmp/resource.cfg
 log_file=$tmp/nagios.log
@@ -82,7 +96,7 @@ nagios_group=$(id -gn)
 illegal_macro_output_chars=\`~\$&|'"<>
 EOF
 	# shellcheck disable=SC2016 # a Nagios macro
-	printf '$USER1$=%s\n' "$tmp/plugins" >"$tmp/resource.cfg"
+	printf '$USER1$=/usr/lib/nagios/plugins\n' >"$tmp/resource.cfg"
 	cat >"$tmp/objects.cfg" <<'EOF'
 define timeperiod {
 	timeperiod_name	24x7
@@ -128,14 +142,19 @@ EOF
 	out=$(nagios4 -v "$tmp/nagios.cfg" 2>&1) || fail "nagios4 -v: $(printf '%s\n' "$out" | grep -E 'Error|Warning')"
 	printf '%s\n' "$out" | grep -q 'Total Warnings: 0' || fail "nagios4 -v: $(printf '%s\n' "$out" | grep Warning)"
 	# The command line as Nagios would run it: its macros replaced, a range
-	# that the shell would take apart among the arguments.
-	# shellcheck disable=SC2016 # Nagios macros
-	line=$(sed -n 's/^[[:space:]]*command_line[[:space:]]*//p' "$contrib/nagios/memglow.cfg" |
-		sed -e "s|\\\$USER1\\\$|$tmp/plugins|" -e 's/\$ARG1\$/~:80/' -e 's/\$ARG2\$/10%/' \
-			-e 's/\$ARG3\$/@0:25/' -e 's/\$ARG4\$/0:/')
-	got=$(sh -c "$line" | cut -d'|' -f1)
+	# that the shell would take apart among the arguments; and a service
+	# of memory alone, whose swap arguments are empty.
 	want="MEMGLOW OK - 50.00% of memory free or in cache (4294967296 of 8589934592 bytes), 100.00% of swap free (2147483648 of 2147483648 bytes)"
-	[ "$got" = "$want" ] || fail "the Nagios command line gives '$got'"
+	for args in '~:80 10% @0:25 0:' '20% 10%  '; do
+		# shellcheck disable=SC2016 # Nagios macros
+		line=$(sed -n 's/^[[:space:]]*command_line[[:space:]]*//p' "$examples/nagios/memglow.cfg" |
+			sed -e "s/\\\$ARG1\\\$/$(echo "$args" | cut -d' ' -f1)/" \
+				-e "s/\\\$ARG2\\\$/$(echo "$args" | cut -d' ' -f2)/" \
+				-e "s/\\\$ARG3\\\$/$(echo "$args" | cut -d' ' -f3)/" \
+				-e "s/\\\$ARG4\\\$/$(echo "$args" | cut -d' ' -f4)/")
+		got=$(sh -c "$line" | cut -d'|' -f1)
+		[ "$got" = "$want" ] || fail "the Nagios command line $line gives '$got'"
+	done
 
 	# A real Nagios runs the service's check once, at once, and records
 	# its state.
@@ -143,34 +162,37 @@ EOF
 		>>"$tmp/nagios.cfg"
 	nagios4 "$tmp/nagios.cfg" >"$tmp/nagios.out" 2>&1 &
 	nagios=$!
-	state=
-	for _ in $(seq 1 100); do
-		if [ -p "$tmp/nagios.cmd" ] && [ -z "$state" ]; then
-			now=$(date +%s)
-			printf '[%s] SCHEDULE_FORCED_SVC_CHECK;localhost;Memory;%s\n' "$now" "$now" >"$tmp/nagios.cmd"
-			state=asked
-		fi
-		if [ -f "$tmp/status.dat" ] && awk '/^servicestatus/ { s = 1 } s && /has_been_checked=1/ { found = 1 } END { exit !found }' "$tmp/status.dat"; then
+	# Asked once its command pipe is there; recorded when status.dat
+	# says the service has been checked.
+	asked() {
+		[ -p "$tmp/nagios.cmd" ] || return 1
+		now=$(date +%s)
+		printf '[%s] SCHEDULE_FORCED_SVC_CHECK;localhost;Memory;%s\n' "$now" "$now" >"$tmp/nagios.cmd"
+	}
+	checked() {
+		[ -f "$tmp/status.dat" ] &&
+			awk '/^servicestatus/ { s = 1 } s && /has_been_checked=1/ { found = 1 } END { exit !found }' "$tmp/status.dat"
+	}
+	state="never asked"
+	if waitfor 120 asked; then
+		state="asked, not recorded in 120 s"
+		if waitfor 120 checked; then
 			state=$(awk -F= '/^servicestatus/ { s = 1 } s && $1 ~ /^[ \t]*(current_state|plugin_output)$/ { sub(/^[ \t]*/, ""); print }' "$tmp/status.dat")
-			break
 		fi
-		sleep 0.1
-	done
+	fi
 	kill "$nagios" 2>/dev/null
 	wait "$nagios" 2>/dev/null
+	nagios=
 	# Its workers end after it.
-	for _ in $(seq 1 50); do
-		grep -qs "$tmp" /proc/[0-9]*/cmdline || break
-		sleep 0.1
-	done
-	! grep -qs "$tmp" /proc/[0-9]*/cmdline || fail "Nagios left processes behind"
+	gone() { ! grep -qs "$tmp" /proc/[0-9]*/cmdline; }
+	waitfor 60 gone || fail "Nagios left processes behind"
 	[ "$state" = "current_state=0
 plugin_output=$want" ] || fail "Nagios recorded: $state $(tail -n 3 "$tmp/nagios.out")"
 fi
 
 if has zabbix_agentd zabbix-agent; then
 	printf 'Server=127.0.0.1\nLogType=console\nPidFile=%s\nInclude=%s\n' "$tmp/zabbix.pid" \
-		"$contrib/zabbix/memglow.conf" >"$tmp/zabbix.conf"
+		"$examples/zabbix/memglow.conf" >"$tmp/zabbix.conf"
 	for item in memory.total:8589934592 memory.free:1073741824 memory.cached:3221225472 \
 		swap.total:2147483648 swap.free:2147483648; do
 		key="memglow[${item%%:*}]"
@@ -178,13 +200,10 @@ if has zabbix_agentd zabbix-agent; then
 		[ "$(printf '%s\n' "$got" | sed -n 's/.*\[t|\(.*\)\]$/\1/p')" = "${item#*:}" ] ||
 			fail "zabbix_agentd -t $key: $got"
 	done
-fi
-
-# NRPE runs the command after the = as it stands.
-line=$(sed -n 's/^command\[check_memglow\]=//p' "$contrib/nagios/nrpe-memglow.cfg" |
-	sed "s|/usr/lib/nagios/plugins|$tmp/plugins|")
-if ! sh -c "$line" >"$tmp/out" || ! grep -q '^MEMGLOW OK - ' "$tmp/out"; then
-	fail "the NRPE command gives $(cat "$tmp/out")"
+	got=$(zabbix_agentd -c "$tmp/zabbix.conf" -t memglow.json 2>&1)
+	want='{"memory.total":8589934592,"memory.free":1073741824,"memory.cached":3221225472,"swap.total":2147483648,"swap.free":2147483648}'
+	[ "$(printf '%s\n' "$got" | sed -n 's/.*\[t|\(.*\)\]$/\1/p')" = "$want" ] ||
+		fail "zabbix_agentd -t memglow.json: $got"
 fi
 
 [ "$failures" = 0 ] || { echo "operators.sh: $failures failures"; exit 1; }
