@@ -8,15 +8,20 @@
  * the terminal of its own, opened without blocking, so that no write can
  * hang the run (a terminal stopped with ^S takes no bytes): it waits for the
  * terminal in pselect, where the signals it holds back come through, like
- * in its pauses.  While a frame is written the handlers only note what
+ * in its pauses.  Where it can have none (a pseudo-terminal's master, or
+ * another user's terminal that is not the controlling one) it writes
+ * through standard output, and asks first whether the terminal takes
+ * bytes, so that it waits in the same place.  While a frame is written the handlers only note what
  * came, and the run acts on it where it stands, so that it always knows how
  * much of the frame went out; elsewhere a signal that ends the run ends it
  * in its handler.
  *
  * A job in the background never moves the cursor up: the shell may have
- * written below its report since.  Each of its reports starts afresh below.
- * Back in the foreground it has been continued (the shells' fg and bg send
- * SIGCONT), and a continue starts afresh too.
+ * written below its report since.  Each of its reports starts afresh below,
+ * and so does the first one back in the foreground, which the terminal
+ * tells (bash's and zsh's fg send no SIGCONT to a running job).  A continue
+ * starts afresh too: the shell wrote below the report while the run was
+ * stopped.
  */
 #include <cerrno>
 #include <climits>
@@ -57,11 +62,14 @@ static drawstate screen;
 static bool onterminal = false;
 static bool refreshing = false;
 static int ttyfd = STDOUT_FILENO;
+static bool blocking = false;  /* writes to ttyfd can block */
+static bool behind = false;    /* the last frame was built in the background */
 static sigset_t heldback;   /* the signals held back but while waiting */
 static sigset_t waitmask;   /* the mask the run started with */
 static bool ended[sizeof ending / sizeof ending[0]];  /* handled by us */
 static pid_t group = 0;
 static int seenresizes = 0;
+static int builtresizes = 0;  /* resizes when the frame was built */
 
 /* The frame being written (or the newline given back), how much of it went
  * out, and whether the report on screen holds its newline: every report of
@@ -118,12 +126,17 @@ static bool defaulted(int sig)
  * master names the cloning device). */
 static int openterminal(void)
 {
+	const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 	char path[256];
-	/* The C library finds the name from the device standard output is
-	 * open on, which stays open: the name can only lead back to it. */
-	if (ptsname(STDOUT_FILENO) != nullptr || ttyname_r(STDOUT_FILENO, path, sizeof path) != 0)
+	if (ptsname(STDOUT_FILENO) != nullptr)
 		return STDOUT_FILENO;
-	const int opened = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	/* The C library finds the name from the device standard output is
+	 * open on, which stays open: the name can only lead back to it.
+	 * Another user's terminal (after su) refuses its name, but where it
+	 * is the controlling terminal /dev/tty opens it for anyone. */
+	int opened = ttyname_r(STDOUT_FILENO, path, sizeof path) == 0 ? open(path, flags) : -1;
+	if (opened < 0 && tcgetsid(STDOUT_FILENO) >= 0)
+		opened = open("/dev/tty", flags);
 	if (opened < 0)
 		return STDOUT_FILENO;
 	const int fd = opened > STDERR_FILENO ? opened : fcntl(opened, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
@@ -176,6 +189,7 @@ void startoutput(int linecount, bool refresh)
 			}
 		}
 		ttyfd = openterminal();
+		blocking = (fcntl(ttyfd, F_GETFL) & O_NONBLOCK) == 0;
 		group = getpgrp();
 	}
 	actatonce();
@@ -278,12 +292,23 @@ static int writepending(bool ending)
 		 * background that the terminal stops (stty tostop) can still
 		 * be ended. */
 		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-		if (endsig != 0) {
+		/* A continue or a resize that came while the frame was built
+		 * (the run may have been stopped there) leaves it stale: it is
+		 * built again while none of it went out. */
+		const bool stale = pendingdone == 0 && !ending &&
+				   (continued != 0 || resizes != builtresizes);
+		if (endsig != 0 || stale) {
 			sigprocmask(SIG_BLOCK, &heldback, nullptr);
-			continue;
+			if (endsig != 0)
+				continue;
+			return REBUILD;
 		}
-		const ssize_t n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
-		const int err = errno;
+		ssize_t n = -1;
+		int err = EAGAIN;
+		if (!blocking || takesbytes(ttyfd)) {
+			n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
+			err = errno;
+		}
 		sigprocmask(SIG_BLOCK, &heldback, nullptr);
 		if (n > 0) {
 			pendingdone += static_cast<size_t>(n);
@@ -314,9 +339,13 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 	unsigned columns = 0, rows = 0;
 	*afresh = *afresh || continued != 0;
 	continued = 0;
+	builtresizes = resizes;
 	if (onterminal) {
-		if (refreshing && !foreground())
-			*afresh = true;
+		if (refreshing) {
+			const bool back = !foreground();
+			*afresh = *afresh || back || behind;
+			behind = back;
+		}
 		struct winsize ws;
 		if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0) {
 			columns = ws.ws_col;

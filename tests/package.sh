@@ -58,8 +58,9 @@ distbuild() {  # distbuild FOLDER BUILD_TESTING
 }
 distbuild "$scratch/one" ON
 # The portability checks build the same core as the suite's own run does,
-# and the fleet files, shell scripts and units, do not depend on the flags.
-(cd "$scratch/one" && ctest -j "$(nproc)" -E '^(Package|Fleet|Portable\..*)$' --output-on-failure \
+# and the fleet files and the real shells' job control, checked there, do
+# not depend on the flags.
+(cd "$scratch/one" && ctest -j "$(nproc)" -E '^(Package|Fleet|Shells\..*|Portable\..*)$' --output-on-failure \
 	>"$scratch/ctest.log" 2>&1) ||
 	{ cat "$scratch/ctest.log"; fail "the tests fail under dpkg-buildflags"; }
 (cd "$scratch/one" && cpack -G DEB -B "$scratch/deb1" >/dev/null) || fail "cpack failed"

@@ -18,6 +18,9 @@
  *                                       sg_init, each pause before it
  *                                       starts, or each memory query takes
  *                                       S seconds more
+ *   STANDIN_GATE=DIR                    the Nth memory query waits until the
+ *                                       file DIR/N is there, then makes
+ *                                       DIR/N.taken
  *   STANDIN_WRITE=slow                  a write to a terminal goes out in
  *                                       two halves 0.3 s apart; a signal
  *                                       between them ends it after the
@@ -40,6 +43,7 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -60,6 +64,7 @@ static struct {
 	/* Figures for each query, up to the last given, which repeats. */
 	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
 	unsigned memsamples, swapsamples;
+	const char *gate;
 } cfg;
 
 /* What follows "name:" in a list such as "a:1,b:2", or null. */
@@ -150,6 +155,7 @@ static void configure()
 	cfg.mem[0][1] = 1ULL << 30;
 	cfg.mem[0][2] = 3ULL << 30;
 	cfg.swap[0][0] = cfg.swap[0][1] = 2ULL << 30;
+	cfg.gate = getenv("STANDIN_GATE");
 	cfg.memsamples = figures("STANDIN_MEM", cfg.mem, 3);
 	cfg.swapsamples = figures("STANDIN_SWAP", cfg.swap, 2);
 }
@@ -166,6 +172,23 @@ __attribute__((format(printf, 1, 2))) static void enter(const char *fmt, ...)
 	vfprintf(stderr, fmt, ap);
 	fputs("]\n", stderr);
 	va_end(ap);
+}
+
+/* Waits for the test to let the query through: until DIR/N is there. */
+static void passgate(unsigned call)
+{
+	if (cfg.gate == nullptr)
+		return;
+	char path[4096];
+	snprintf(path, sizeof path, "%s/%u", cfg.gate, call);
+	while (access(path, F_OK) != 0) {
+		struct timespec t = {0, 10000000};
+		nanosleep(&t, nullptr);
+	}
+	snprintf(path, sizeof path, "%s/%u.taken", cfg.gate, call);
+	const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+	if (fd >= 0)
+		close(fd);
 }
 
 static bool fails(unsigned from, unsigned call)
@@ -196,6 +219,7 @@ sg_mem_stats *sg_get_mem_stats(size_t *entries)
 {
 	enter("%s", entries == nullptr ? "sg_get_mem_stats" : "sg_get_mem_stats(entries)");
 	delay(cfg.memdelay);
+	passgate(memcalls + 1);
 	if (fails(cfg.memfrom, ++memcalls))
 		return nullptr;
 	const unsigned long long *m = cfg.mem[std::min(memcalls, cfg.memsamples) - 1];

@@ -1,0 +1,257 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# shells.sh MEMGLOW STANDIN [SHELL...]: a refreshing run under job control as real
+# interactive shells do it, in tmux: bash, zsh, mksh and dash (each found
+# by trying), and bash as another user (su, as root), whose terminal the
+# run cannot open by its name.  Each case types into the shell what a user
+# types (& and fg; ^Z, bg and fg; ^Z and fg; each with ^S held across it;
+# a resize behind ^S), lets each sample through a gate of the stand-in, and
+# waits for what the shell and the run write.  The shell's lines (the
+# typed commands, the echoed command lines, the job lines) must stay, and
+# the screen must end with one whole report below them.  A shell that is
+# not installed is left out with a line that says so; exits 77 where none
+# is.  SHELL is bash, zsh, mksh, dash or su; all by default.
+set -u
+memglow=$1 standin=$2
+shift 2
+shells=${*:-bash zsh mksh dash su}
+command -v tmux >/dev/null 2>&1 || { echo "shells.sh: no tmux here"; exit 77; }
+tmp=$(mktemp -d) || exit 1
+chmod 755 "$tmp"
+mark=MEMGLOW_SHELLS_MARK=$$
+socket=
+# The runs carry the mark in their environment: whatever tmux leaves, the
+# test ends.
+cleanup() {
+	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null
+	for pid in $(grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
+		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null
+	done
+	rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+failures=0 ran=0
+
+# Six samples whose Physical lines read 50, 62, 75, 87, 25 and 37 %.
+figures="8589934592 1073741824 3221225472;8589934592 2147483648 3221225472"
+figures="$figures;8589934592 3221225472 3221225472;8589934592 4294967296 3221225472"
+figures="$figures;8589934592 1073741824 1073741824;8589934592 2147483648 1073741824"
+percent() {
+	case $1 in 1) echo 50 ;; 2) echo 62 ;; 3) echo 75 ;; 4) echo 87 ;; 5) echo 25 ;; 6) echo 37 ;; esac
+}
+mkdir "$tmp/bin"
+cat >"$tmp/bin/mg" <<EOF
+#!/bin/sh
+$mark LD_PRELOAD=$standin STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $memglow "\$@"
+EOF
+chmod 755 "$tmp/bin/mg"
+
+# shown: the pane, its history first, rows that a line wraps onto joined,
+# without trailing blanks.
+shown() {
+	tmux -L "$socket" capture-pane -p -J -S - -E - | sed 's/ *$//' | awk '{ line[NR] = $0 } NF { last = NR }
+		END { for (i = 1; i <= last; i++) print line[i] }'
+}
+# waitfor WHAT COMMAND...: until the command succeeds; after 60 s the case
+# fails, saying what it waited for.
+waitfor() {
+	what=$1
+	shift
+	deadline=$(($(date +%s) + 60))
+	until "$@"; do
+		if [ "$(date +%s)" -ge "$deadline" ]; then
+			echo "FAIL: $case: waited 60 s for $what"
+			shown | sed 's/^/  | /'
+			return 1
+		fi
+		sleep 0.1
+	done
+}
+# drawn N: report N is on screen, whole (a job in the background may see
+# the shell's prompt written after it).
+drawn() {
+	shown | awk -v pct="$(percent "$1")%" '
+		/Physical  : \[/ && index($0, "] " pct " ") { at = NR }
+		at && NR == at + 1 && /^Swap      : \[/ { swap = 1 }
+		at && NR == at + 2 && /^Total     : \[.*\)/ { total = 1 }
+		END { exit !(at && swap && total) }'
+}
+# prompted: the shell waits for a command, on a line of its own.
+prompted() {
+	[ "$(shown | tail -n 1)" = "\$" ] || [ "$(shown | tail -n 1)" = "\$ " ]
+}
+# after REGEX: a line below the last typed command matches.
+after() {
+	shown | awk -v re="$1" -v cmd="$typed" '$0 == "$ " cmd { n = NR } n && NR > n && $0 ~ re { found = 1 }
+		END { exit !found }'
+}
+
+# run STEPS: a case's steps, one a line, each waited for:
+#   type:TEXT   types TEXT and Enter, once the shell waits for a command
+#   prompt      waits for the shell to wait for a command
+#   key:KEY     presses a key (C-z, C-s, C-q)
+#   open:N      lets sample N through, once it is waited for
+#   report:N    waits for report N
+#   job:REGEX   waits for a line of the shell below the last typed command
+#   width:W     resizes the pane
+#   line        presses Enter (a fresh prompt below a report)
+run() {
+	while IFS= read -r step; do
+		case $step in
+		type:*)
+			waitfor "a prompt before '${step#type:}'" prompted || return 1
+			typed=${step#type:}
+			tmux -L "$socket" send-keys -l "$typed"
+			tmux -L "$socket" send-keys Enter
+			;;
+		prompt) waitfor "a prompt" prompted || return 1 ;;
+		key:*) tmux -L "$socket" send-keys "${step#key:}" ;;
+		line) tmux -L "$socket" send-keys Enter ;;
+		open:*)
+			: >"$tmp/gate/${step#open:}"
+			waitfor "sample ${step#open:} to be taken" test -e "$tmp/gate/${step#open:}.taken" || return 1
+			;;
+		report:*) waitfor "report ${step#report:}" drawn "${step#report:}" || return 1 ;;
+		job:*) waitfor "'${step#job:}' below '$typed'" after "${step#job:}" || return 1 ;;
+		width:*) tmux -L "$socket" resize-window -x "${step#width:}" ;;
+		esac
+	done <<EOF
+$1
+EOF
+}
+
+# ends N TYPED...: the typed commands are lines of their own, in order; the
+# last is followed by the shell's lines, and then by report N alone.  N+
+# lets whole reports stand between them too (a resize leaves the report
+# on screen where it can no longer be found).
+ends() {
+	want=${1%+} whole=
+	[ "$want" = "$1" ] || whole=1
+	shift
+	printf '$ %s\n' "$@" >"$tmp/typed"
+	shown >"$tmp/shown"
+	awk -v pct="$(percent "$want")%" -v last="$(tail -n 1 "$tmp/typed")" -v whole="$whole" '
+		FILENAME == ARGV[1] { typed[++ntyped] = $0; next }
+		{ line[++n] = $0 }
+		END {
+			t = 1
+			for (i = 1; i <= n; i++)
+				if (t <= ntyped && line[i] == typed[t])
+					at[t++] = i
+			if (t <= ntyped) {
+				print "the typed \"" typed[t] "\" is gone"
+				exit 1
+			}
+			from = at[ntyped]
+			for (i = from + 1; i <= n && line[i] !~ /^Physical  : \[/; i++)
+				;
+			while (whole && i + 5 <= n && line[i + 1] ~ /^Swap      : \[/ && line[i + 2] ~ /^Total     : \[.*\)$/)
+				i += 3
+			for (j = from + 1; j < i; j++)
+				if (line[j] ~ /^(Physical  |Swap      |Total     ): \[/ && !whole) {
+					print "a report above the last, at line " j
+					exit 1
+				}
+			if (i + 2 != n || index(line[i], "] " pct " ") == 0 || line[i + 1] !~ /^Swap      : \[/ ||
+			    line[i + 2] !~ /^Total     : \[.*\)$/) {
+				print "the screen does not end with report " pct " alone below \"" last "\""
+				exit 1
+			}
+			for (j = from + 1; j < i; j++)
+				if (line[j] != "")
+					shell = 1
+			if (!shell && last ~ /^\$ fg/) {
+				print "the echoed command line of fg is gone"
+				exit 1
+			}
+		}' "$tmp/typed" "$tmp/shown" >"$tmp/why" || {
+		echo "FAIL: $case: $(cat "$tmp/why")"
+		sed 's/^/  | /' "$tmp/shown"
+		return 1
+	}
+}
+
+# scenario NAME SHELL-COMMAND WIDTH STEPS... -- N TYPED...: a case in a new
+# tmux server whose pane runs the shell.
+scenario() {
+	case=$1 pane=$2 width=$3
+	shift 3
+	steps=
+	while [ "$1" != -- ]; do
+		steps="$steps$1
+"
+		shift
+	done
+	shift
+	rm -rf "$tmp/gate"
+	mkdir "$tmp/gate"
+	chmod 1777 "$tmp/gate"
+	typed=
+	socket=memglow-shells-$$-$(printf '%s' "$case" | tr -c 'a-z0-9' -)
+	tmux -L "$socket" -f /dev/null new-session -d -x "$width" -y 40 "$pane"
+	if run "$steps" && ends "$@"; then
+		echo "ok: $case"
+	else
+		failures=$((failures + 1))
+	fi
+	tmux -L "$socket" kill-server 2>/dev/null
+	socket=
+}
+
+# mksh sets root's prompt itself, but after reading $ENV.
+echo "PS1='\$ '" >"$tmp/shrc"
+env="env -i PATH=$tmp/bin:/usr/bin:/bin TERM=screen HOME=$tmp PS1='\$ ' ENV=$tmp/shrc"
+cmd="mg -t -s 0.2"
+for shell in $shells; do
+	[ "$shell" != su ] || continue
+	if ! command -v "$shell" >/dev/null 2>&1; then
+		echo "SKIPPED: $shell is not installed"
+		continue
+	fi
+	ran=$((ran + 1))
+	case $shell in
+	bash) line="$env bash --norc --noprofile -i" ;;
+	zsh) line="$env PROMPT='\$ ' zsh -f -i" ;;
+	*) line="$env $shell -i" ;;
+	esac
+	scenario "$shell: & then fg" "$line" 80 "type:$cmd &" prompt open:1 report:1 line type:fg job:mg \
+		open:2 report:2 open:3 report:3 -- 3 "$cmd &" fg
+	scenario "$shell: ^Z, bg, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-z type:bg job:mg \
+		prompt open:2 report:2 line type:fg job:mg open:3 report:3 open:4 report:4 -- 4 "$cmd" bg fg
+	scenario "$shell: ^Z, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-z type:fg job:mg \
+		open:2 report:2 open:3 report:3 -- 3 "$cmd" fg
+	# ^S held while the run stops, the shell says so, and fg continues it.
+	scenario "$shell: ^S, ^Z, ^Q, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
+		key:C-q type:fg job:mg report:2 open:3 report:3 -- 3 "$cmd" fg
+	# ^S held over the first report back in the foreground.  (Typed
+	# while ^S holds the terminal, fg's echo and the report would race.)
+	scenario "$shell: &, fg, ^S, ^Q" "$line" 80 "type:$cmd &" prompt open:1 report:1 line type:fg \
+		job:mg key:C-s open:2 key:C-q report:2 open:3 report:3 -- 3 "$cmd &" fg
+done
+
+# Another user's shell on this terminal: the run cannot open the terminal
+# by its name, and takes /dev/tty.
+if [ "${shells#*su}" = "$shells" ]; then
+	:
+elif [ "$(id -u)" -ne 0 ]; then
+	echo "SKIPPED: su to another user needs root"
+elif ! command -v su >/dev/null 2>&1 || ! command -v bash >/dev/null 2>&1; then
+	echo "SKIPPED: su to another user needs su and bash"
+else
+	ran=$((ran + 1))
+	# su keeps the session, and so the controlling terminal, of the shell
+	# it runs without -c.
+	printf '#!/bin/sh\nexec env PS1="$ " PATH=%s bash --norc --noprofile -i\n' "$tmp/bin:/usr/bin:/bin" \
+		>"$tmp/bin/usershell"
+	chmod 755 "$tmp/bin/usershell"
+	line="$env su -s $tmp/bin/usershell nobody"
+	scenario "su: ^S, widened, ^Q" "$line" 40 "type:echo above" "type:$cmd" open:1 report:1 key:C-s open:2 \
+		width:120 key:C-q open:3 report:3 -- 3+ "echo above" "$cmd"
+	scenario "su: ^S, ^Z, ^Q, bg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
+		key:C-q type:bg job:mg report:2 line type:fg job:mg open:3 report:3 -- 3 "$cmd" bg fg
+fi
+
+[ "$failures" = 0 ] || { echo "shells.sh: $failures failures"; exit 1; }
+[ "$ran" -gt 0 ] || exit 77
+echo "shells.sh: all passed"
