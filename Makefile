@@ -12,7 +12,7 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-release test-sanitizers test-s390x test-arches install bench soak clean
+.PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches install bench soak clean
 
 all: build
 
@@ -35,15 +35,24 @@ test:
 	@scripts/deps test
 	@sh tests/parts.sh 'release=$(RELEASE)' 'sanitizers=$(SANITIZERS)' 's390x=$(S390X)'
 
+# make test on a busy machine: a busy loop on every core and one more
+# (tests/busy.sh).
+test-busy:
+	@scripts/deps test
+	@sh tests/busy.sh sh tests/parts.sh 'release=$(RELEASE)' 'sanitizers=$(SANITIZERS)' 's390x=$(S390X)'
+
 test-release:
+	@scripts/deps test
 	@sh tests/parts.sh 'release=$(RELEASE)'
 
 test-sanitizers:
+	@scripts/deps test
 	@sh tests/parts.sh 'sanitizers=$(SANITIZERS)'
 
 # The suite on s390x (big-endian, unsigned char) under qemu-user, where the
 # machine has its cross compiler (scripts/deps test installs it on amd64).
 test-s390x:
+	@scripts/deps test
 	@sh tests/parts.sh 's390x=$(S390X)'
 
 # ctest in a build folder, then a line for each test that left itself out.

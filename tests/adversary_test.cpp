@@ -195,18 +195,30 @@ TEST(AFrameThatWaited, OneGoneOutInPartIsFinishedAsItWas)
 	runresult r = runmemglow({"-t", "-s", "0.0000001"}, o);
 	EXPECT_EQ(r.signal, SIGTERM);
 	ASSERT_EQ(r.out.substr(0, first.size()), first);
-	std::string rest = running(r.out).substr(first.size());
+	const std::string rest = r.out.substr(first.size());
 	const std::string up = "\r\033[2A";
 	const size_t second = rest.find(up, up.size());
 	ASSERT_NE(second, std::string::npos);
 	const std::string frame = rest.substr(0, second);
 	ASSERT_EQ(frame.substr(0, up.size()), up);
 	EXPECT_GT(rest.size() / frame.size(), 100u) << "the buffer filled";
-	size_t at = 0;
-	while (at < rest.size() && rest.compare(at, frame.size(), frame) == 0)
-		at += frame.size();
-	EXPECT_EQ(at, rest.size()) << "a frame differs at byte " << at << ": "
-				   << rest.substr(at, 2 * frame.size());
+	// What follows the whole frames at the start of the text.
+	const auto tail = [&](const std::string &text) {
+		size_t at = 0;
+		while (at < text.size() && text.compare(at, frame.size(), frame) == 0)
+			at += frame.size();
+		return text.substr(at);
+	};
+	// Where the terminal took bytes when SIGTERM came, the frame going out
+	// was finished and the newline given back.  Where this reader had
+	// fallen behind (a busy machine) and the terminal's buffer was full,
+	// neither could be, as documented: then the text ends in whole frames
+	// and the start of one.
+	const bool finished = rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "\r\n") == 0 &&
+			      tail(rest.substr(0, rest.size() - 2)).empty();
+	const std::string cut = tail(rest);
+	EXPECT_TRUE(finished || frame.compare(0, cut.size(), cut) == 0)
+		<< "a frame differs: " << cut.substr(0, 2 * frame.size());
 }
 
 // ^S then ^Q: the frame that waited goes out as soon as the terminal takes

@@ -22,9 +22,10 @@ mark=MEMGLOW_SHELLS_MARK=$$
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
+# shellcheck disable=SC2317 # called by the trap
 cleanup() {
 	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null
-	for pid in $(grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
+	grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
 		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null
 	done
 	rm -rf "$tmp"

@@ -5,59 +5,116 @@
 # pane's history (tmux takes an erase from the top-left corner for a cleared
 # screen and keeps what it clears), nor does a report that grows past the
 # pane; and a report that waited behind ^S while the pane was widened (tmux
-# re-wraps its rows) leaves the shell's lines above it.  Exits 77 (skipped)
-# without tmux.
+# re-wraps its rows) leaves the shell's lines above it.  Each sample waits
+# at a gate of the stand-in until the test lets it through, and the test
+# waits for the report to show.  Exits 77 (skipped) without tmux.
 set -eu
 memglow=$1 standin=$2
 command -v tmux >/dev/null 2>&1 || { echo "tmux.sh: no tmux here"; exit 77; }
+tmp=$(mktemp -d)
+mark=MEMGLOW_TMUX_MARK=$$
 socket=
-trap 'tmux -L "$socket" kill-server 2>/dev/null || true' EXIT
+# The runs carry the mark in their environment: whatever tmux leaves, the
+# test ends.
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null || true
+	grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
+		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null || true
+	done
+	rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
 mem="8589934592 1073741824 3221225472"
 for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do
 	mem="$mem;8589934592 $((i * 268435456)) 1073741824"
 done
 status=0
 
-# keepshistory NAME WIDTH HEIGHT BEFORE AFTER COMMAND: in a pane of that
-# size the command's refreshes add nothing to the pane's history between
-# BEFORE and AFTER more seconds.
-keepshistory() {
+# start NAME WIDTH HEIGHT COMMAND: a new server whose pane runs the command
+# with the stand-in, its samples behind the gate.
+start() {
 	socket=memglow-test-$$-$(printf '%s' "$1" | tr -c 'a-z0-9' -)
-	tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" "$6; sleep 5"
-	sleep "$4"
-	before=$(tmux -L "$socket" display -p '#{history_size}')
-	sleep "$5"
-	after=$(tmux -L "$socket" display -p '#{history_size}')
+	rm -rf "$tmp/gate"
+	mkdir "$tmp/gate"
+	tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" \
+		"env $mark LD_PRELOAD='$standin' STANDIN_GATE='$tmp/gate' $4; sleep 600"
+}
+stop() {
+	tmux -L "$socket" kill-server
+	socket=
+}
+# through N: lets samples up to N through.
+through() {
+	for n in $(seq 1 "$1"); do
+		: >"$tmp/gate/$n"
+	done
+}
+# shows TEXT: waits until the pane shows the text (60 s at most).
+shows() {
+	for _ in $(seq 1 600); do
+		tmux -L "$socket" capture-pane -p -J | grep -qF -- "$1" && return 0
+		sleep 0.1
+	done
+	echo "tmux.sh: $case: the pane never showed '$1'"
+	tmux -L "$socket" capture-pane -p
+	status=1
+	return 1
+}
+history() {
+	tmux -L "$socket" display -p '#{history_size}'
+}
+
+# keepshistory NAME WIDTH HEIGHT COMMAND FIRST SHOWN LAST SHOWN: the
+# command's refreshes from report FIRST (when the pane shows its text) to
+# report LAST add nothing to the pane's history.
+keepshistory() {
+	case=$1
+	start "$1" "$2" "$3" "$4"
+	through "$5"
+	shows "$6" || { stop; return; }
+	before=$(history)
+	through "$7"
+	shows "$8" || { stop; return; }
+	after=$(history)
 	tmux -L "$socket" capture-pane -p
 	if [ "$before" != "$after" ]; then
 		echo "tmux.sh: $1: its history grew from $before to $after rows"
 		status=1
 	fi
-	tmux -L "$socket" kill-server
+	stop
 }
+# Reports 3 and 17 read 18 % and 62 % free.
 for height in 3 4; do
-	keepshistory "a pane of $height rows" 80 "$height" 0.6 1.5 \
-		"env LD_PRELOAD='$standin' STANDIN_MEM='$mem' '$memglow' -t -s 0.1"
+	keepshistory "a pane of $height rows" 80 "$height" \
+		"STANDIN_MEM='$mem' '$memglow' -t -s 0.1" 3 "] 18% " 17 "] 62% "
 done
 # Three rows at 90 columns, then six.
-keepshistory "a report that grew past a pane of 4 rows" 90 4 0.5 1.6 \
-	"env LD_PRELOAD='$standin' STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 1"
+keepshistory "a report that grew past a pane of 4 rows" 90 4 \
+	"STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 0.1" \
+	1 "(10737418240=" 3 "(36028797018963968="
 
 # ^S, the pane widened from 40 to 120 columns, ^Q.
-socket=memglow-test-$$-stopped
-tmux -L "$socket" -f /dev/null new-session -d -x 40 -y 24 \
-	"printf 'one\\ntwo\\nthree\\n'; env LD_PRELOAD='$standin' '$memglow' -t -s 0.5; sleep 5"
-sleep 0.3
+case="a report behind ^S"
+start stopped 40 24 "STANDIN_MEM='$mem' sh -c \"printf 'one\\\\ntwo\\\\nthree\\\\n'; exec '$memglow' -t -s 0.1\""
+through 1
+shows "] 50% " || exit 1
 tmux -L "$socket" send-keys C-s
-sleep 1.2
+through 2
+for _ in $(seq 1 600); do
+	[ -e "$tmp/gate/2.taken" ] && break
+	sleep 0.1
+done
 tmux -L "$socket" resize-window -x 120
 tmux -L "$socket" send-keys C-q
-sleep 1.2
+through 3
+shows "] 18% " || exit 1
 shown=$(tmux -L "$socket" capture-pane -p -S -)
 printf '%s\n' "$shown"
 if [ "$(printf '%s\n' "$shown" | head -n 3)" != "$(printf 'one\ntwo\nthree')" ]; then
 	echo "tmux.sh: a report that waited behind ^S through a resize drew over the lines above it"
 	status=1
 fi
-tmux -L "$socket" kill-server
+stop
 exit $status
