@@ -5,6 +5,7 @@ BUILD ?= build
 TESTBUILD ?= build-tests
 SANBUILD ?= build-sanitize
 ARCHBUILD ?= build-arches
+DEBBUILD ?= build-deb
 # The architectures of make test-arches.
 ARCHES ?= s390x armhf arm64 ppc64el i386
 ARGS ?=
@@ -12,7 +13,7 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches install bench soak clean
+.PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches install deb bench soak clean
 
 all: build
 
@@ -74,6 +75,11 @@ test-arches:
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+# The Debian package, hardened, in a folder of its own (scripts/deb).
+deb:
+	@scripts/deps deb
+	@scripts/deb $(DEBBUILD)
+
 bench:
 	@bench/run
 
@@ -81,4 +87,4 @@ soak:
 	@bench/soak
 
 clean:
-	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD) $(ARCHBUILD) build-bench
+	rm -rf $(BUILD) $(TESTBUILD) $(SANBUILD) $(ARCHBUILD) $(DEBBUILD) build-bench

@@ -9,8 +9,6 @@
 
 #include "report.h"
 
-enum { COLOURLEN = 7 };
-
 /*
  * A percentage's share of a bar of BARLEN marks, truncated toward zero and
  * clamped into 0..most: NaN and negative shares draw none, shares past most
@@ -37,15 +35,14 @@ barmarks countmarks(double first, double second, int fill)
 	return m;
 }
 
-/* Appends count copies of mark and then the colour sequence. */
-static char *segment(char *p, char mark, unsigned count, const char *colour)
+/* Appends count copies of mark and then the colour sequence, if any. */
+static char *segment(char *p, char mark, unsigned count, const char *colour = "")
 {
 	memset(p, mark, count);
 	p += count;
-	if (colour == nullptr)
-		return p;
-	memcpy(p, colour, COLOURLEN);
-	return p + COLOURLEN;
+	const size_t len = strlen(colour);
+	memcpy(p, colour, len);
+	return p + len;
 }
 
 void drawbar(char *bar, const barmarks *marks)
@@ -60,9 +57,9 @@ void drawbar(char *bar, const barmarks *marks)
 	assert(numofmarkstwo <= BARLEN);
 	assert(remainnum <= BARLEN);
 	assert(numberofmarks + numofmarkstwo + remainnum == BARLEN);
-	char *p = segment(bar, '#', numberofmarks, "\033[1;31m");
-	p = segment(p, '%', numofmarkstwo, "\033[1;37m");
-	p = segment(p, '.', remainnum, nullptr);
+	char *p = segment(bar, FREEMARK, numberofmarks, CACHECOLOUR);
+	p = segment(p, CACHEMARK, numofmarkstwo, RESTCOLOUR);
+	p = segment(p, RESTMARK, remainnum);
 	*p = '\0';
 }
 
@@ -85,8 +82,8 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 {
 	size_t len = 0;
 	if (appendf(buf, size, &len,
-		"Physical  : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
-		"Swap      : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
+		"Physical  : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
+		"Swap      : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
 		bars->physical, wholepercent(rounded(fig->freepercent + fig->cachepercent)),
 		suminunits(snap->free, snap->cached, unitdivisor),
 		inunits(snap->total, unitdivisor),
@@ -102,7 +99,7 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 		const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
 		const uint64_t avail = std::min(inunits(fig->combinedavail, unitdivisor), total);
 		if (appendf(buf, size, &len,
-			"Total     : \033[1;30m[\033[1;32m%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
+			"Total     : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
 			bars->total, total, avail, lessof(total, avail)) != 0)
 			return -1;
 	}

@@ -22,8 +22,21 @@
 
 
 enum { BARLEN = 35 };
-/* 35 marks and two 7-character colour sequences, plus the terminator. */
+/* A bar's marks and colours, in its order: free memory (or what is
+ * available), the cache (or what is used), the rest.  The layouts write the
+ * first colour before the bar; within it each segment is followed by the
+ * next one's colour.  The marks as one string serve scanning. */
+#define BARMARKS "#%."
+#define FREECOLOUR "\033[1;32m"
+#define CACHECOLOUR "\033[1;31m"
+#define RESTCOLOUR "\033[1;37m"
+constexpr char FREEMARK = BARMARKS[0];
+constexpr char CACHEMARK = BARMARKS[1];
+constexpr char RESTMARK = BARMARKS[2];
+/* 35 marks and the two colours within, plus the terminator. */
 enum { BARSIZE = 50 };
+static_assert(BARLEN + sizeof CACHECOLOUR - 1 + sizeof RESTCOLOUR - 1 + 1 <= BARSIZE,
+	      "a bar and its colours fit BARSIZE");
 /* Room for any report of either layout, with its terminator: a bar-graph
  * line with the widest figures takes under 200 bytes. */
 enum { REPORTSIZE = 1024 };
@@ -114,7 +127,7 @@ struct barmarks {
  * share of BARLEN marks clamped into 0..BARLEN, the second its share clamped
  * into what the first leaves (all of it in fill mode), the rest are dots. */
 barmarks countmarks(double first, double second, int fill);
-/* Writes the 49-character bar of the counts into bar (BARSIZE bytes).  The
+/* Writes the bar of the counts into bar (BARSIZE bytes).  The
  * counts must fit; where they do not, the program stops through an
  * assertion. */
 void drawbar(char *bar, const barmarks *marks);

@@ -447,8 +447,9 @@ TEST(EndToEnd, RealLibrary)
 	unsigned long long figures[7];
 	end = 0;
 	ASSERT_EQ(sscanf(plain.c_str(),
-			 "Physical  : [%35[#%.]] %u%%\t(%llu/%llu)\nSwap      : [%35[#%.]] %u%%\t(%llu/%llu)\n"
-			 "Total     : [%35[#%.]] (%llu=%llu+%llu)\n%n",
+			 "Physical  : [%35[" BARMARKS "]] %u%%\t(%llu/%llu)\n"
+			 "Swap      : [%35[" BARMARKS "]] %u%%\t(%llu/%llu)\n"
+			 "Total     : [%35[" BARMARKS "]] (%llu=%llu+%llu)\n%n",
 			 bars[0], &percent[0], &figures[0], &figures[1], bars[1], &percent[1], &figures[2],
 			 &figures[3], bars[2], &figures[4], &figures[5], &figures[6], &end), 12) << plain;
 	EXPECT_EQ(static_cast<size_t>(end), plain.size()) << plain;

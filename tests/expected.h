@@ -6,17 +6,19 @@
 #include <cstddef>
 #include <string>
 
+#include "report.h"
+
 // The bar string itself: the three segments and the colours between them.
 inline std::string expectedbar(unsigned hashes, unsigned percents, unsigned dots)
 {
-	return std::string(hashes, '#') + "\033[1;31m" + std::string(percents, '%') +
-	       "\033[1;37m" + std::string(dots, '.');
+	return std::string(hashes, FREEMARK) + CACHECOLOUR + std::string(percents, CACHEMARK) +
+	       RESTCOLOUR + std::string(dots, RESTMARK);
 }
 
 // The bar as a report line frames it, up to the figures after it.
 inline std::string framedbar(unsigned hashes, unsigned percents, unsigned dots)
 {
-	return "\033[1;30m[\033[1;32m" + expectedbar(hashes, percents, dots) +
+	return "\033[1;30m[" FREECOLOUR + expectedbar(hashes, percents, dots) +
 	       "\033[1;30m]\033[1;37m ";
 }
 

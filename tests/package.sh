@@ -6,7 +6,9 @@
 # Debian package, the second makes it again without the tests, and the two
 # packages must be the same to the byte.  The package must pass lintian and
 # hardening-check, and the manual page mandoc's checks; what the package
-# installs must run.
+# installs must run.  Last, the README's recipes to build, install and
+# package, followed in order in a scratch copy of the tree, as a newcomer
+# would: each must do what it says.
 set -eu
 src=$(cd "$1" && pwd)
 build=$2
@@ -102,3 +104,27 @@ installed=$("$bin" -V)
 [ "$installed" = "memglow version $version" ] || fail "memglow -V printed '$installed', not 'memglow version $version'"
 "$bin" -o -t | grep -q '^Mem: ' || fail "the installed memglow printed no report"
 echo "installed memglow: $installed, and a report"
+
+# The README's recipes, in the order it gives them: the sh blocks of its
+# section on building and installing, each line as typed, in a copy of the
+# tree's files; the install goes to a stage.
+copy=$scratch/readme
+mkdir "$copy"
+(cd "$src" && git ls-files -z 2>/dev/null | xargs -0 tar cf - 2>/dev/null) | tar -C "$copy" -xf - ||
+	fail "cannot copy the tree"
+[ -f "$copy/README.md" ] || fail "cannot copy the tree (no git here?)"
+sed -n '/^## Build and install$/,/^## /p' "$src/README.md" |
+	awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0 } on { sub(/[ \t]+#.*$/, ""); print }' >"$scratch/recipes"
+[ "$(wc -l <"$scratch/recipes")" -ge 5 ] || fail "the README gives no recipes: $(cat "$scratch/recipes")"
+while IFS= read -r line; do
+	echo "README: $line"
+	(cd "$copy" && DESTDIR=$scratch/stage sh -c "$line" </dev/null >"$scratch/recipe.log" 2>&1) ||
+		{ cat "$scratch/recipe.log"; fail "the README's '$line' fails"; }
+done <"$scratch/recipes"
+"$copy/build/memglow" -t | grep -q '^Total     : ' || fail "the README's build gives no memglow that runs"
+[ -x "$scratch/stage/usr/local/bin/memglow" ] || fail "the README's install put no /usr/local/bin/memglow"
+readmedeb=$(ls "$copy"/build-deb/memglow_*.deb) || fail "the README's package recipe made no package"
+dpkg -x "$readmedeb" "$scratch/readmeroot"
+hardening-check --nocfprotection "$scratch/readmeroot/usr/bin/memglow" >/dev/null ||
+	fail "the README's package is not hardened: $(hardening-check --nocfprotection "$scratch/readmeroot/usr/bin/memglow")"
+echo "the README's recipes: $(wc -l <"$scratch/recipes") commands, a hardened package"
