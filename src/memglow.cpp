@@ -81,7 +81,8 @@ int main(int argc, char **argv)
 {
 	/* Fully buffered, so that each report goes out in one write. */
 	static char outbuf[4096];
-	const char *name = argc > 0 && argv[0] != nullptr ? argv[0] : "memglow";
+	/* Only a bad option uses it, and then argv[0] is there. */
+	const char *name = argv[0];
 	memsettings settings;
 	const char *baddelay = nullptr;
 

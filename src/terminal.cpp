@@ -249,9 +249,10 @@ static void finishnow(void)
 	pendinglen = pendingdone = 0;
 }
 
-/* Ends the process by the ending signal that came first.  Others that
- * wait would come through in the order of their numbers: they are ignored
- * while it acts. */
+/* Ends the process by the ending signal that came first.  Another that
+ * comes once they are held back here would be let through with it, and
+ * Linux lets pending signals through lowest number first (a SIGINT before
+ * the SIGTERM raised): the others are ignored while the first acts. */
 [[noreturn]] static void raiseend(void)
 {
 	const int sig = endsig;

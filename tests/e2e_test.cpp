@@ -361,6 +361,7 @@ TEST(EndToEnd, WriteErrorsAreReported)
 		{"version", {"-V"}, {}, "", full, 1},
 		{"classic with total", {"-o", "-t"}, {}, "", full, 1},
 		{"refreshing", {"-s", "1"}, {}, "", full, 1},
+		{"usage", {"-x"}, {}, "", getoptsays({"-x"}) + full, 1},
 	};
 	runoptions o;
 	o.stdoutpath = "/dev/full";
