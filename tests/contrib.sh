@@ -322,7 +322,7 @@ runs "check: a level missing its value" 3 "MEMGLOW UNKNOWN - -c needs a value
 $usage" "" "$check" -w 10 -c
 runs "check: an unknown option" 3 "MEMGLOW UNKNOWN - unknown argument: '-x'
 $usage" "" "$check" -x -w 10 -c 5
-runs "check: version" 3 "check_memglow 0.9.3 (memglow)" "" "$check" --version
+runs "check: version" 3 "check_memglow 0.9.4 (memglow)" "" "$check" --version
 "$check" --help >"$tmp/out"
 [ $? = 3 ] || fail "check: --help does not exit 3"
 grep -qxF "$usage" "$tmp/out" || fail "check: --help shows no usage"
