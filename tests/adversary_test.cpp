@@ -516,3 +516,82 @@ TEST(Failures, OnATerminal)
 }
 
 }  // namespace
+
+// Where the run's own description of the terminal lands: with stdin and
+// stderr both closed it is numbered above stderr all the same, so that a
+// failure's message goes nowhere rather than onto the terminal; and with
+// no descriptor to spare (ulimit -n 3, stdin closed) the run draws through
+// standard output.
+TEST(OwnDescriptor, ClosedStreamsAndNoneToSpare)
+{
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:3"});
+	o.closestdin = true;
+	o.closestderr = true;
+	runresult r = runmemglow({"-t", "-s", "0.1"}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(count(r.out, "Total"), 2u) << r.out;
+	EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
+
+	o = terminal(80, 24, {"STANDIN_FAIL=mem:3"});
+	o.closestdin = true;
+	o.wrapper = {"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\""};
+	r = runmemglow({"-t", "-s", "0.1"}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(count(r.out, "Total"), 2u) << r.out;
+}
+
+// A one-shot run takes over no signal: an interrupt that its caller
+// blocked, sent while the sample takes long, stays pending, on a terminal
+// too, and the run prints its report and exits 0.
+TEST(CallersSignals, AOneShotRunLeavesABlockedInterruptPending)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	runoptions o = terminal(80, 24, {"STANDIN_DELAY=mem:0.5"});
+	o.blocked = {SIGINT};
+	o.at = {{0.1, [](pid_t pid, int) { kill(pid, SIGINT); }}};
+	runresult r = runmemglow({"-t"}, o);
+	EXPECT_EQ(r.signal, 0);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
+// Signals that come where the run cannot act on them at once wait for the
+// next place where it can, never for the end of what it does there: a
+// kill during the first sample, which takes 3 s, ends the run before the
+// sample would have ended; a kill or a resize that comes after a report
+// but before its pause of 1000 s begins (the stand-in puts the pause off
+// by 2 s; the resize comes half a second into them, after the run has
+// looked for one) ends the run, or draws the report anew, soon after.
+TEST(SlowStart, SignalsDoNotWaitOutWhatTheRunDoes)
+{
+	runoptions o = live(80, 24, {"STANDIN_DELAY=mem:3"});
+	o.at = {{0.3, [](pid_t pid, int) { kill(pid, SIGINT); }}};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(r.out, "");
+	EXPECT_LT(r.seconds, 2.5) << "the first sample ended first";
+
+	for (bool resized : {false, true}) {
+		SCOPED_TRACE(resized ? "a resize" : "a kill");
+		o = live(80, 24, {"STANDIN_DELAY=pause:2"});
+		o.timeout = 30;
+		bool sent = false;
+		o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+			if (!sent && count(out, "Total") == 1) {
+				sent = true;
+				if (resized) {
+					usleep(500000);
+					resize(pty, 100, 24);
+				}
+				else
+					kill(pid, SIGINT);
+			} else if (sent && count(out, "Total") == 2) {
+				kill(pid, SIGTERM);
+			}
+		};
+		r = runmemglow({"-t", "-s", "1000"}, o);
+		EXPECT_EQ(r.signal, resized ? SIGTERM : SIGINT);
+		EXPECT_LT(r.seconds, 20) << "the pause of 1000 s held it";
+	}
+}
