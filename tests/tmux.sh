@@ -32,14 +32,15 @@ for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do
 done
 status=0
 
-# start NAME WIDTH HEIGHT COMMAND: a new server whose pane runs the command
-# with the stand-in, its samples behind the gate.
+# start NAME WIDTH HEIGHT COMMAND: a new server whose pane runs the command,
+# the samples of its memglow ($run) behind the gate.
+run="env LD_PRELOAD='$standin' '$memglow'"
 start() {
 	socket=memglow-test-$$-$(printf '%s' "$1" | tr -c 'a-z0-9' -)
 	rm -rf "$tmp/gate"
 	mkdir "$tmp/gate"
 	tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" \
-		"env $mark LD_PRELOAD='$standin' STANDIN_GATE='$tmp/gate' $4; sleep 600"
+		"env $mark STANDIN_GATE='$tmp/gate' $4; sleep 600"
 }
 stop() {
 	tmux -L "$socket" kill-server
@@ -88,16 +89,16 @@ keepshistory() {
 # Reports 3 and 17 read 18 % and 62 % free.
 for height in 3 4; do
 	keepshistory "a pane of $height rows" 80 "$height" \
-		"STANDIN_MEM='$mem' '$memglow' -t -s 0.1" 3 "] 18% " 17 "] 62% "
+		"STANDIN_MEM='$mem' $run -t -s 0.1" 3 "] 18% " 17 "] 62% "
 done
 # Three rows at 90 columns, then six.
 keepshistory "a report that grew past a pane of 4 rows" 90 4 \
-	"STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' '$memglow' -b -t -s 0.1" \
+	"STANDIN_MEM='8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0' STANDIN_SWAP='2147483648 2147483648;18014398509481984 9007199254740992' $run -b -t -s 0.1" \
 	1 "(10737418240=" 3 "(36028797018963968="
 
 # ^S, the pane widened from 40 to 120 columns, ^Q.
 case="a report behind ^S"
-start stopped 40 24 "STANDIN_MEM='$mem' sh -c \"printf 'one\\\\ntwo\\\\nthree\\\\n'; exec '$memglow' -t -s 0.1\""
+start stopped 40 24 "STANDIN_MEM='$mem' sh -c \"printf 'one\\\\ntwo\\\\nthree\\\\n'; exec $run -t -s 0.1\""
 through 1
 shows "] 50% " || exit 1
 tmux -L "$socket" send-keys C-s
