@@ -24,11 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-failures=0
-fail() {
-	echo "FAIL: $*"
-	failures=$((failures + 1))
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 
 # memglow on PATH is the built one, with the stand-in's figures.
 mkdir "$tmp/bin" "$tmp/nobin"
@@ -41,16 +38,6 @@ PATH=$tmp/bin:$PATH
 export PATH
 
 shellcheck "$textfile" "$check" || fail "shellcheck"
-
-# waitfor SECONDS COMMAND...: until the command succeeds, or the deadline.
-waitfor() {
-	deadline=$(($(date +%s) + $1))
-	shift
-	until "$@"; do
-		[ "$(date +%s)" -lt "$deadline" ] || return 1
-		sleep 0.1
-	done
-}
 
 # runs NAME STATUS EXPECTED-OUT EXPECTED-ERR COMMAND...: runs the command
 # and compares its status, stdout and stderr.

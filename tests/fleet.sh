@@ -13,33 +13,28 @@ src=$(cd "$1" && pwd) build=$(cd "$2" && pwd) standin=$(cd "$(dirname "$3")" && 
 tmp=$(mktemp -d) || exit 1
 chmod 755 "$tmp"
 pids=
-cleanup() {
+# Ends what the test started; a container shuts down at TERM.
+endall() {
 	for pid in $pids; do
 		kill "$pid" 2>/dev/null
 	done
 	for pid in $pids; do
 		wait "$pid" 2>/dev/null
 	done
+	pids=
+}
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+	endall
 	rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-failures=0 ran=0
-fail() {
-	echo "FAIL: $*"
-	failures=$((failures + 1))
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
+ran=0
 skip() {
 	echo "SKIPPED: $*"
-}
-# waitfor SECONDS COMMAND...: until the command succeeds, or the deadline.
-waitfor() {
-	deadline=$(($(date +%s) + $1))
-	shift
-	until "$@"; do
-		[ "$(date +%s)" -lt "$deadline" ] || return 1
-		sleep 0.2
-	done
 }
 
 # An install at a scratch prefix, whose memglow reports the stand-in's
@@ -166,14 +161,8 @@ else
 		grep -q 'Reached target.*Timer' "$tmp/$1.log"
 	}
 	waitfor 150 written
-	# Each container shuts down at TERM; its journal is whole after.
-	for pid in $pids; do
-		kill "$pid" 2>/dev/null
-	done
-	for pid in $pids; do
-		wait "$pid" 2>/dev/null
-	done
-	pids=
+	# Each container's journal is whole once it has shut down.
+	endall
 	for name in shipped moved; do
 		log=$(journalctl --directory="$tmp/$name/var/log/journal" --no-pager -o cat \
 			-u memglow-textfile.service 2>&1 | tail -n 5)

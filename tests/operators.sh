@@ -21,11 +21,9 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-failures=0 ran=0
-fail() {
-	echo "FAIL: $*"
-	failures=$((failures + 1))
-}
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
+ran=0
 has() {  # has TOOL PACKAGE
 	command -v "$1" >/dev/null 2>&1 && ran=$((ran + 1)) && return 0
 	echo "SKIPPED: $1 is not installed (Debian's $2)"
@@ -39,15 +37,6 @@ examples=$prefix/share/doc/memglow/examples
 mv "$prefix/bin/memglow" "$prefix/bin/memglow.real"
 printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$prefix/bin/memglow.real" >"$prefix/bin/memglow"
 chmod +x "$prefix/bin/memglow"
-# waitfor SECONDS COMMAND...: until the command succeeds, or the deadline.
-waitfor() {
-	deadline=$(($(date +%s) + $1))
-	shift
-	until "$@"; do
-		[ "$(date +%s)" -lt "$deadline" ] || return 1
-		sleep 0.1
-	done
-}
 
 if has promtool prometheus; then
 	out=$(promtool check rules "$contrib/prometheus/memglow.rules.yml" 2>&1) ||
