@@ -532,9 +532,13 @@ TEST(OwnDescriptor, ClosedStreamsAndNoneToSpare)
 	EXPECT_EQ(count(r.out, "Total"), 2u) << r.out;
 	EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
 
+	// The stand-in is preloaded into memglow alone: a sanitized one does
+	// not load into sh.
 	o = terminal(80, 24, {"STANDIN_FAIL=mem:3"});
 	o.closestdin = true;
-	o.wrapper = {"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\""};
+	o.standin = false;
+	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+	o.wrapper = {"sh", "-c", "ulimit -n 3 && LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
 	r = runmemglow({"-t", "-s", "0.1"}, o);
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, failed);
