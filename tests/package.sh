@@ -74,7 +74,9 @@ echo "the README's recipes: $(wc -l <"$scratch/recipes") commands"
 # the README's, byte for byte.
 DEB_BUILD_MAINT_OPTIONS=hardening=+all
 export DEB_BUILD_MAINT_OPTIONS
-eval "$(dpkg-buildflags --export=sh)"
+# dpkg-buildflags maps the folder it runs in to "." in what is compiled,
+# so it runs in the tree, as a packager's build does.
+eval "$(cd "$src" && dpkg-buildflags --export=sh)"
 distbuild() {  # distbuild FOLDER BUILD_TESTING
 	cmake -S "$src" -B "$1" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING="$2" >/dev/null ||
 		fail "configure failed in $1"
