@@ -22,9 +22,15 @@ mark=MEMGLOW_SHELLS_MARK=$$
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
+# Ends the tmux server of a case, and takes its socket away.
+endserver() {
+	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null
+	[ -z "$socket" ] || rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
+	socket=
+}
 # shellcheck disable=SC2317 # called by the trap
 cleanup() {
-	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null
+	endserver
 	grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
 		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null
 	done
@@ -42,9 +48,11 @@ percent() {
 	case $1 in 1) echo 50 ;; 2) echo 62 ;; 3) echo 75 ;; 4) echo 87 ;; 5) echo 25 ;; 6) echo 37 ;; esac
 }
 mkdir "$tmp/bin"
+# The shells start with a bare environment; memglow keeps the emulator's
+# loader prefix where it runs under qemu-user.
 cat >"$tmp/bin/mg" <<EOF
 #!/bin/sh
-$mark LD_PRELOAD=$standin STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $memglow "\$@"
+${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_PRELOAD=$standin STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $memglow "\$@"
 EOF
 chmod 755 "$tmp/bin/mg"
 
@@ -196,8 +204,7 @@ scenario() {
 	else
 		failures=$((failures + 1))
 	fi
-	tmux -L "$socket" kill-server 2>/dev/null
-	socket=
+	endserver
 }
 
 # mksh sets root's prompt itself, but after reading $ENV.

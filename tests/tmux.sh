@@ -44,6 +44,7 @@ start() {
 }
 stop() {
 	tmux -L "$socket" kill-server
+	rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
 	socket=
 }
 # through N: lets samples up to N through.
