@@ -11,7 +11,7 @@
 # A tool that is not installed is left out with a line that says so; exits
 # 77 where none is.
 set -u
-src=$(cd "$1" && pwd) build=$2 standin=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
+src=$(cd "$1" && pwd) build=$(cd "$2" && pwd) standin=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 contrib=$src/contrib
 tmp=$(mktemp -d) || exit 1
 nagios=
@@ -30,12 +30,12 @@ has() {  # has TOOL PACKAGE
 	return 1
 }
 
-# The install's memglow reports the stand-in's figures.
+# The install's memglow is the built one (which finds its library where it
+# was built, also in a cross build) with the stand-in's figures.
 prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "cmake --install failed"; exit 1; }
 examples=$prefix/share/doc/memglow/examples
-mv "$prefix/bin/memglow" "$prefix/bin/memglow.real"
-printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$prefix/bin/memglow.real" >"$prefix/bin/memglow"
+printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$standin" "$build/memglow" >"$prefix/bin/memglow"
 chmod +x "$prefix/bin/memglow"
 
 if has promtool prometheus; then
