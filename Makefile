@@ -12,6 +12,9 @@ ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Many tests wait on terminals, timers and servers more than they compute:
+# ctest runs two for each core.
+CTESTJOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 
 .PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches install deb bench soak clean
 
@@ -57,7 +60,7 @@ test-s390x:
 	@sh tests/parts.sh 's390x=$(S390X)'
 
 # ctest in a build folder, then a line for each test that left itself out.
-ctest = cd $(1) && rm -f junit.xml && { ctest --output-on-failure -j $(JOBS) --output-junit junit.xml; \
+ctest = cd $(1) && rm -f junit.xml && { ctest --output-on-failure -j $(CTESTJOBS) --output-junit junit.xml; \
 	status=$$?; sh $(CURDIR)/tests/leftout.sh junit.xml; exit $$status; }
 RELEASE = cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null && \
 	cmake --build $(TESTBUILD) -j $(JOBS) && $(call ctest,$(TESTBUILD))

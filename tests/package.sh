@@ -12,7 +12,9 @@ set -eu
 src=$(cd "$1" && pwd)
 build=$2
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+readmepid=
+# What the test started ends before its folder goes.
+trap '[ -z "$readmepid" ] || wait "$readmepid" 2>/dev/null; rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
@@ -50,25 +52,30 @@ fi
 export SOURCE_DATE_EPOCH
 # The README's recipes, in the order it gives them: the sh blocks of its
 # section on building and installing, each line as typed, in a copy of the
-# tree's files; the install goes to a stage.
+# tree's files; the install goes to a stage.  They run beside the
+# distribution's build below, with the environment a newcomer has.
 copy=$scratch/readme
 mkdir "$copy"
 (cd "$src" && git ls-files -z 2>/dev/null | xargs -0 tar cf - 2>/dev/null) | tar -C "$copy" -xf - ||
 	fail "cannot copy the tree"
 [ -f "$copy/README.md" ] || fail "cannot copy the tree (no git here?)"
-sed -n '/^## Build and install$/,/^## /p' "$src/README.md" |
-	awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0 } on { sub(/[ \t]+#.*$/, ""); print }' >"$scratch/recipes"
-[ "$(wc -l <"$scratch/recipes")" -ge 5 ] || fail "the README gives no recipes: $(cat "$scratch/recipes")"
-while IFS= read -r line; do
-	echo "README: $line"
-	(cd "$copy" && DESTDIR=$scratch/stage sh -c "$line" </dev/null >"$scratch/recipe.log" 2>&1) ||
-		{ cat "$scratch/recipe.log"; fail "the README's '$line' fails"; }
-done <"$scratch/recipes"
-"$copy/build/memglow" -t | grep -q '^Total     : ' || fail "the README's build gives no memglow that runs"
-[ -x "$scratch/stage/usr/local/bin/memglow" ] || fail "the README's install put no /usr/local/bin/memglow"
-readmedeb=$(ls "$copy"/build-deb/memglow_*.deb) || fail "the README's package recipe made no package"
-[ ! -e "$copy/build-deb/tests" ] || fail "the package's build built the tests"
-echo "the README's recipes: $(wc -l <"$scratch/recipes") commands"
+readme() {
+	sed -n '/^## Build and install$/,/^## /p' "$src/README.md" |
+		awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0 } on { sub(/[ \t]+#.*$/, ""); print }' >"$scratch/recipes"
+	[ "$(wc -l <"$scratch/recipes")" -ge 5 ] || fail "the README gives no recipes: $(cat "$scratch/recipes")"
+	while IFS= read -r line; do
+		echo "README: $line"
+		(cd "$copy" && DESTDIR=$scratch/stage sh -c "$line" </dev/null >"$scratch/recipe.log" 2>&1) ||
+			{ cat "$scratch/recipe.log"; fail "the README's '$line' fails"; }
+	done <"$scratch/recipes"
+	"$copy/build/memglow" -t | grep -q '^Total     : ' || fail "the README's build gives no memglow that runs"
+	[ -x "$scratch/stage/usr/local/bin/memglow" ] || fail "the README's install put no /usr/local/bin/memglow"
+	readmedeb=$(ls "$copy"/build-deb/memglow_*.deb) || fail "the README's package recipe made no package"
+	[ ! -e "$copy/build-deb/tests" ] || fail "the package's build built the tests"
+	echo "the README's recipes: $(wc -l <"$scratch/recipes") commands"
+}
+readme >"$scratch/readme.out" 2>&1 &
+readmepid=$!
 
 # A distribution's build: its flags, hardened in full.  Its package must be
 # the README's, byte for byte.
@@ -91,6 +98,9 @@ distbuild "$scratch/one" ON
 	>"$scratch/ctest.log" 2>&1) ||
 	{ cat "$scratch/ctest.log"; fail "the tests fail under dpkg-buildflags"; }
 (cd "$scratch/one" && cpack -G DEB -B "$scratch/deb1" >/dev/null) || fail "cpack failed"
+wait "$readmepid" || { cat "$scratch/readme.out" >&2; exit 1; }
+cat "$scratch/readme.out"
+readmedeb=$(ls "$copy"/build-deb/memglow_*.deb)
 deb=$(ls "$scratch"/deb1/memglow_*.deb)
 cmp "$deb" "$readmedeb" || fail "two builds of the same tree made different packages"
 echo "two builds, one package: $(sha256sum "$deb" | cut -c1-16)"
