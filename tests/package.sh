@@ -14,7 +14,7 @@ build=$2
 scratch=$(mktemp -d)
 readmepid=
 # What the test started ends before its folder goes.
-trap '[ -z "$readmepid" ] || wait "$readmepid" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap '[ -z "$readmepid" ] || wait "$readmepid" 2>/dev/null || :; rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
@@ -98,7 +98,10 @@ distbuild "$scratch/one" ON
 	>"$scratch/ctest.log" 2>&1) ||
 	{ cat "$scratch/ctest.log"; fail "the tests fail under dpkg-buildflags"; }
 (cd "$scratch/one" && cpack -G DEB -B "$scratch/deb1" >/dev/null) || fail "cpack failed"
-wait "$readmepid" || { cat "$scratch/readme.out" >&2; exit 1; }
+status=0
+wait "$readmepid" || status=$?
+readmepid=
+[ "$status" = 0 ] || { cat "$scratch/readme.out" >&2; exit 1; }
 cat "$scratch/readme.out"
 readmedeb=$(ls "$copy"/build-deb/memglow_*.deb)
 deb=$(ls "$scratch"/deb1/memglow_*.deb)
