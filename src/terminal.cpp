@@ -11,10 +11,10 @@
  * in its pauses.  Where it can have none (a pseudo-terminal's master, or
  * another user's terminal that is not the controlling one) it writes
  * through standard output, and asks first whether the terminal takes
- * bytes, so that it waits in the same place.  While a frame is written the handlers only note what
- * came, and the run acts on it where it stands, so that it always knows how
- * much of the frame went out; elsewhere a signal that ends the run ends it
- * in its handler.
+ * bytes, so that it waits in the same place.  While a frame is written the
+ * handlers only note what came, and the run acts on it where it stands, so
+ * that it always knows how much of the frame went out; elsewhere a signal
+ * that ends the run ends it in its handler.
  *
  * A job in the background never moves the cursor up: the shell may have
  * written below its report since.  Each of its reports starts afresh below,
