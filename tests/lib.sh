@@ -19,3 +19,18 @@ waitfor() {
 		sleep 0.1
 	done
 }
+
+# killmarked MARK: kills every process but this shell that carries MARK
+# (NAME=value) in its environment: what a test started, wherever tmux or a
+# shell left it.
+killmarked() {
+	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
+		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null || :
+	done
+}
+
+# endtmux SOCKET: ends a tmux server and takes its socket away.
+endtmux() {
+	tmux -L "$1" kill-server 2>/dev/null || :
+	rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$1"
+}

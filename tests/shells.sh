@@ -18,27 +18,26 @@ shells=${*:-bash zsh mksh dash su}
 command -v tmux >/dev/null 2>&1 || { echo "shells.sh: no tmux here"; exit 77; }
 tmp=$(mktemp -d) || exit 1
 chmod 755 "$tmp"
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 mark=MEMGLOW_SHELLS_MARK=$$
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
 # Ends the tmux server of a case, and takes its socket away.
 endserver() {
-	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null
-	[ -z "$socket" ] || rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
+	[ -z "$socket" ] || endtmux "$socket"
 	socket=
 }
 # shellcheck disable=SC2317 # called by the trap
 cleanup() {
 	endserver
-	grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
-		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null
-	done
+	killmarked "$mark"
 	rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-failures=0 ran=0
+ran=0
 
 # Six samples whose Physical lines read 50, 62, 75, 87, 25 and 37 %.
 figures="8589934592 1073741824 3221225472;8589934592 2147483648 3221225472"

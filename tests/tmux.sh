@@ -12,16 +12,16 @@ set -eu
 memglow=$1 standin=$2
 command -v tmux >/dev/null 2>&1 || { echo "tmux.sh: no tmux here"; exit 77; }
 tmp=$(mktemp -d)
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 mark=MEMGLOW_TMUX_MARK=$$
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
 # shellcheck disable=SC2317 # called by the trap
 cleanup() {
-	[ -z "$socket" ] || tmux -L "$socket" kill-server 2>/dev/null || true
-	grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
-		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null || true
-	done
+	[ -z "$socket" ] || endtmux "$socket"
+	killmarked "$mark"
 	rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -43,8 +43,7 @@ start() {
 		"env $mark STANDIN_GATE='$tmp/gate' $4; sleep 600"
 }
 stop() {
-	tmux -L "$socket" kill-server
-	rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
+	endtmux "$socket"
 	socket=
 }
 # through N: lets samples up to N through.
