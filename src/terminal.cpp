@@ -126,6 +126,10 @@ static bool defaulted(int sig)
  * master names the cloning device). */
 static int openterminal(void)
 {
+	/* O_NOCTTY: on System V systems a session leader without a
+	 * controlling terminal (setsid memglow >/dev/ttyS0) would take it as
+	 * its own, and get its ^C and hang-up.  Linux gives it to none opened
+	 * for writing only. */
 	const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 	char path[256];
 	if (ptsname(STDOUT_FILENO) != nullptr)
@@ -417,12 +421,13 @@ void pausefor(int64_t us)
 		ts.tv_nsec = static_cast<long>(wait % 1000000000);
 		clock_gettime(CLOCK_MONOTONIC, &start);
 		const int rc = pselect(0, nullptr, nullptr, nullptr, &ts, &waitmask);
+		/* Only the signals held back cut it short: a resize, which
+		 * starts the settling again, a continue or an ending signal. */
 		int64_t slept = wait;
 		if (rc != 0) {
 			clock_gettime(CLOCK_MONOTONIC, &end);
 			slept = (static_cast<int64_t>(end.tv_sec) - start.tv_sec) * 1000000000 +
 				(end.tv_nsec - start.tv_nsec);
-			slept = slept < 0 ? 0 : slept > wait ? wait : slept;
 		}
 		left -= slept;
 		if (settle >= 0)

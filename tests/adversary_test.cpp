@@ -431,7 +431,9 @@ TEST(SlowWrite, TheFirstOfTwoKillsEndsTheRun)
 
 // A terminal that is not the run's controlling terminal has no foreground
 // process group to ask about: the run is not taken for a job in the
-// background, and refreshes in place.
+// background, and refreshes in place.  Opening it does not make it the
+// controlling terminal of the session the run leads (setsid memglow
+// >/dev/ttyS0): a ^C typed there is not the run's.
 TEST(NotControlling, RefreshesInPlace)
 {
 	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:4"});
@@ -440,6 +442,18 @@ TEST(NotControlling, RefreshesInPlace)
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, failed);
 	EXPECT_EQ(count(r.out, "\r\033[2A"), 2u) << r.out;
+
+	o.realsleep = true;
+	bool typed = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (!typed && count(out, "Total") == 1) {
+			type(pty, "\003");
+			typed = true;
+		}
+	};
+	r = runmemglow({"-t", "-s", "0.2"}, o);
+	EXPECT_EQ(r.signal, 0) << "the terminal became the run's";
+	EXPECT_EQ(r.status, 1);
 }
 
 // What the caller set stays: signals it blocked stay blocked (an interrupt
@@ -569,10 +583,11 @@ TEST(CallersSignals, AOneShotRunLeavesABlockedInterruptPending)
 // Signals that come where the run cannot act on them at once wait for the
 // next place where it can, never for the end of what it does there: a
 // kill during the first sample, which takes 3 s, ends the run before the
-// sample would have ended; a kill or a resize that comes after a report
-// but before its pause of 1000 s begins (the stand-in puts the pause off
-// by 2 s; the resize comes half a second into them, after the run has
-// looked for one) ends the run, or draws the report anew, soon after.
+// sample would have ended; a kill, a resize, or a continue into a pipe,
+// that comes after a report but before its pause of 1000 s begins (the
+// stand-in puts the pause off by 2 s; the resize and the continue come
+// half a second into them, after the run has looked for one) ends the run,
+// or brings the next report, soon after.
 TEST(SlowStart, SignalsDoNotWaitOutWhatTheRunDoes)
 {
 	runoptions o = live(80, 24, {"STANDIN_DELAY=mem:3"});
@@ -582,26 +597,36 @@ TEST(SlowStart, SignalsDoNotWaitOutWhatTheRunDoes)
 	EXPECT_EQ(r.out, "");
 	EXPECT_LT(r.seconds, 2.5) << "the first sample ended first";
 
-	for (bool resized : {false, true}) {
-		SCOPED_TRACE(resized ? "a resize" : "a kill");
-		o = live(80, 24, {"STANDIN_DELAY=pause:2"});
+	enum { KILL, RESIZE, PIPECONTINUE };
+	for (int what : {KILL, RESIZE, PIPECONTINUE}) {
+		SCOPED_TRACE(what == KILL ? "a kill" : what == RESIZE ? "a resize" : "a continue into a pipe");
+		if (what == PIPECONTINUE) {
+			o = runoptions();
+			o.realsleep = true;
+			o.env = {"STANDIN_DELAY=pause:2"};
+		} else {
+			o = live(80, 24, {"STANDIN_DELAY=pause:2"});
+		}
 		o.timeout = 30;
 		bool sent = false;
 		o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
 			if (!sent && count(out, "Total") == 1) {
 				sent = true;
-				if (resized) {
-					usleep(500000);
-					resize(pty, 100, 24);
-				}
-				else
+				if (what == KILL) {
 					kill(pid, SIGINT);
+					return;
+				}
+				usleep(500000);
+				if (what == RESIZE)
+					resize(pty, 100, 24);
+				else
+					kill(pid, SIGCONT);
 			} else if (sent && count(out, "Total") == 2) {
 				kill(pid, SIGTERM);
 			}
 		};
 		r = runmemglow({"-t", "-s", "1000"}, o);
-		EXPECT_EQ(r.signal, resized ? SIGTERM : SIGINT);
+		EXPECT_EQ(r.signal, what == KILL ? SIGINT : SIGTERM);
 		EXPECT_LT(r.seconds, 20) << "the pause of 1000 s held it";
 	}
 }

@@ -104,9 +104,10 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	else if (opts.ptymaster)
 		posix_spawn_file_actions_adddup2(&fa, outp[1], 1);
 	else if (opts.ptycolumns >= 0)
-		// The terminal becomes the program's controlling terminal, in a
-		// session of its own, so that it gets the terminal's signals
-		// (a resize, ^C) as it would from a shell.
+		// The program leads a session of its own, and the terminal
+		// becomes its controlling terminal, so that it gets the
+		// terminal's signals (a resize, ^C) as it would from a shell;
+		// or, with nocontrol, the session has none.
 		posix_spawn_file_actions_addopen(&fa, 1, ptsname(outp[0]),
 						 O_RDWR | (opts.nocontrol ? O_NOCTTY : 0), 0);
 	else
@@ -145,8 +146,7 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 			sigaddset(&defaulted, sig);
 	posix_spawnattr_setsigdefault(&attr, &defaulted);
 	short flags = POSIX_SPAWN_SETSIGDEF;
-	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster &&
-	    !opts.nocontrol)
+	if (opts.ptycolumns >= 0 && !opts.closestdout && opts.stdoutpath.empty() && !opts.ptymaster)
 		flags |= POSIX_SPAWN_SETSID;
 	if (!opts.blocked.empty()) {
 		sigset_t mask;

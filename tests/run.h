@@ -36,7 +36,8 @@ struct runoptions {
 				       // ends as CR LF, echo), otherwise raw
 	bool stderrtopty = false;      // stderr goes to the terminal too
 	bool nocontrol = false;        // the terminal is not the program's
-				       // controlling terminal
+				       // controlling terminal: it leads a
+				       // session of its own without one
 	bool ptymaster = false;        // stdout is the terminal's controlling
 				       // side (its master), read at the other
 	bool closestdin = false;       // started with stdin closed

@@ -14,13 +14,24 @@
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
  *   STANDIN_SLEEP=fake                  pauses end at once
+ *   STANDIN_SLEEP="clock,SIG@T,..."     pauses pass at once on a clock of the
+ *                                       stand-in's, which the program reads
+ *                                       as its monotonic clock: it starts at
+ *                                       0 and moves only in pauses; at T
+ *                                       seconds on it the stand-in sends
+ *                                       itself SIG (winch, cont, term, int)
  *   STANDIN_DELAY="init:S,pause:S,mem:S"
  *                                       sg_init, each pause before it
  *                                       starts, or each memory query takes
  *                                       S seconds more
  *   STANDIN_GATE=DIR                    the Nth memory query waits until the
  *                                       file DIR/N is there, then makes
- *                                       DIR/N.taken
+ *                                       DIR/N.taken; the Nth write to a
+ *                                       terminal, once made, and the Nth read
+ *                                       of the terminal's size, before it is
+ *                                       made, wait while DIR/wN or DIR/sN is
+ *                                       there, having made DIR/wN.held or
+ *                                       DIR/sN.held (signals come through)
  *   STANDIN_WRITE=slow                  a write to a terminal goes out in
  *                                       two halves 0.3 s apart; a signal
  *                                       between them ends it after the
@@ -29,11 +40,20 @@
  *                                       terminal fails (EIO)
  *   STANDIN_WRITE=fail:N                the Nth and later writes to a
  *                                       terminal fail (EIO)
+ *   STANDIN_WRITE=short                 a write to a terminal takes only the
+ *                                       first half of what it is given, as
+ *                                       one with little room left does
+ *   STANDIN_WRITE=again:N               the Nth write to a terminal finds it
+ *                                       full (EAGAIN); the next ones do not
+ *                                       Settings of STANDIN_WRITE go
+ *                                       together, separated by ','
  *
  * It also stands in for pselect, so that pauses (a pselect on no
  * descriptors) can be traced, skipped or put off: a skipped pause still
- * lets the signals that the program holds back come through; and for write,
- * so that the windows of a write can be widened.
+ * lets the signals that the program holds back come through; for
+ * clock_gettime, which the pauses on its own clock move; and for write and
+ * ioctl, so that the windows of a write or of a frame's making can be
+ * widened.
  */
 #include <algorithm>
 #include <cerrno>
@@ -43,13 +63,15 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <unistd.h>
 
 #include <statgrab.h>
 
-enum { MAXSAMPLES = 32 };
+enum { MAXSAMPLES = 32, MAXEVENTS = 64 };
 
 static sg_mem_stats mem;
 static sg_swap_stats swp;
@@ -58,9 +80,19 @@ static unsigned memcalls, swapcalls;
 /* The environment, read once, so that the stand-in costs next to nothing
  * per call when the program's own cost is measured. */
 static struct {
-	bool ready, trace, fakesleep, faildrop, slowwrite, failnewline;
+	bool ready, trace, fakesleep, faildrop, slowwrite, shortwrite, failnewline;
 	double initdelay, pausedelay, memdelay;
 	unsigned memfrom, swapfrom, writefrom;  /* 0: never fails */
+	unsigned writeagain;                    /* 0: none */
+	/* The stand-in's clock, in nanoseconds, and the signals it sends at
+	 * its times, in order. */
+	bool clock;
+	long long now;
+	struct {
+		long long at;
+		int sig;
+	} events[MAXEVENTS];
+	unsigned nevents, nextevent;
 	/* Figures for each query, up to the last given, which repeats. */
 	unsigned long long mem[MAXSAMPLES][3], swap[MAXSAMPLES][3];
 	unsigned memsamples, swapsamples;
@@ -79,6 +111,20 @@ static const char *valueof(const char *list, const char *name)
 			p++;
 	}
 	return nullptr;
+}
+
+/* Whether a list such as "a,b:1" holds the word. */
+static bool hasword(const char *list, const char *word)
+{
+	const size_t len = strlen(word);
+	for (const char *p = list; p != nullptr && *p != '\0';) {
+		if (strncmp(p, word, len) == 0 && (p[len] == ',' || p[len] == '\0'))
+			return true;
+		p = strchr(p, ',');
+		if (p != nullptr)
+			p++;
+	}
+	return false;
 }
 
 /* The seconds after "name:" in such a list, or 0. */
@@ -131,6 +177,30 @@ static unsigned figures(const char *name, unsigned long long (*v)[3], int n)
 	return count > 0 ? count : 1;
 }
 
+/* "clock,winch@0.9,term@2": the clock of the stand-in's own, and its
+ * events, given in the order of their times. */
+static void readclock(const char *sleep)
+{
+	static const struct {
+		const char *name;
+		int sig;
+	} names[] = {{"winch", SIGWINCH}, {"cont", SIGCONT}, {"term", SIGTERM}, {"int", SIGINT}};
+	cfg.clock = sleep != nullptr && strncmp(sleep, "clock", 5) == 0;
+	for (const char *p = cfg.clock ? strchr(sleep, ',') : nullptr; p != nullptr && cfg.nevents < MAXEVENTS;
+	     p = strchr(p, ',')) {
+		p++;
+		const char *at = strchr(p, '@');
+		for (const auto &n : names) {
+			if (at != nullptr && strncmp(p, n.name, static_cast<size_t>(at - p)) == 0 &&
+			    n.name[at - p] == '\0') {
+				cfg.events[cfg.nevents].at = static_cast<long long>(strtod(at + 1, nullptr) * 1e9 + 0.5);
+				cfg.events[cfg.nevents].sig = n.sig;
+				cfg.nevents++;
+			}
+		}
+	}
+}
+
 static void configure()
 {
 	if (cfg.ready)
@@ -139,10 +209,13 @@ static void configure()
 	cfg.trace = getenv("STANDIN_TRACE") != nullptr;
 	const char *sleep = getenv("STANDIN_SLEEP");
 	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
+	readclock(sleep);
 	const char *write = getenv("STANDIN_WRITE");
-	cfg.slowwrite = write != nullptr && strcmp(write, "slow") == 0;
-	cfg.failnewline = write != nullptr && strcmp(write, "failnewline") == 0;
+	cfg.slowwrite = hasword(write, "slow");
+	cfg.shortwrite = hasword(write, "short");
+	cfg.failnewline = hasword(write, "failnewline");
 	cfg.writefrom = failsfrom(write, "fail");
+	cfg.writeagain = failsfrom(write, "again");
 	const char *delays = getenv("STANDIN_DELAY");
 	cfg.initdelay = setting(delays, "init");
 	cfg.pausedelay = setting(delays, "pause");
@@ -169,9 +242,24 @@ __attribute__((format(printf, 1, 2))) static void enter(const char *fmt, ...)
 	va_list ap;
 	va_start(ap, fmt);
 	fputc('[', stderr);
+	if (cfg.clock)
+		fprintf(stderr, "%lld.%09lld ", cfg.now / 1000000000, cfg.now % 1000000000);
 	vfprintf(stderr, fmt, ap);
 	fputs("]\n", stderr);
 	va_end(ap);
+}
+
+static void touch(const char *path)
+{
+	const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+	if (fd >= 0)
+		close(fd);
+}
+
+static void tick(void)
+{
+	struct timespec t = {0, 10000000};
+	nanosleep(&t, nullptr);
 }
 
 /* Waits for the test to let the query through: until DIR/N is there. */
@@ -181,14 +269,27 @@ static void passgate(unsigned call)
 		return;
 	char path[4096];
 	snprintf(path, sizeof path, "%s/%u", cfg.gate, call);
-	while (access(path, F_OK) != 0) {
-		struct timespec t = {0, 10000000};
-		nanosleep(&t, nullptr);
-	}
+	while (access(path, F_OK) != 0)
+		tick();
 	snprintf(path, sizeof path, "%s/%u.taken", cfg.gate, call);
-	const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-	if (fd >= 0)
-		close(fd);
+	touch(path);
+}
+
+/* Waits while the test holds the call back: while DIR/<kind>N is there,
+ * having made DIR/<kind>N.held.  The signals the program lets through meanwhile
+ * are handled here. */
+static void hold(char kind, unsigned call)
+{
+	if (cfg.gate == nullptr)
+		return;
+	char path[4096], held[4200];
+	snprintf(path, sizeof path, "%s/%c%u", cfg.gate, kind, call);
+	if (access(path, F_OK) != 0)
+		return;
+	snprintf(held, sizeof held, "%s.held", path);
+	touch(held);
+	while (access(path, F_OK) == 0)
+		tick();
 }
 
 static bool fails(unsigned from, unsigned call)
@@ -256,12 +357,56 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 	if (nfds == 0 && timeout != nullptr) {
 		enter("pselect(%lld.%09ld)", static_cast<long long>(timeout->tv_sec), timeout->tv_nsec);
 		delay(cfg.pausedelay);
-		if (cfg.fakesleep) {
-			const struct timespec none = {0, 0};
+		const struct timespec none = {0, 0};
+		if (cfg.clock) {
+			/* The pause passes at once, up to the next event, whose
+			 * signal the program holds back until the pause lets it
+			 * through. */
+			const long long end = cfg.now + timeout->tv_sec * 1000000000LL + timeout->tv_nsec;
+			if (cfg.nextevent < cfg.nevents && cfg.events[cfg.nextevent].at <= end) {
+				cfg.now = std::max(cfg.now, cfg.events[cfg.nextevent].at);
+				kill(getpid(), cfg.events[cfg.nextevent++].sig);
+			} else {
+				cfg.now = end;
+			}
 			return real(0, nullptr, nullptr, nullptr, &none, mask);
 		}
+		if (cfg.fakesleep)
+			return real(0, nullptr, nullptr, nullptr, &none, mask);
 	}
 	return real(nfds, in, out, error, timeout, mask);
+}
+
+int clock_gettime(clockid_t clk, struct timespec *ts) noexcept
+{
+	using clockfn = int (*)(clockid_t, struct timespec *);
+	static clockfn real;
+	if (real == nullptr)
+		real = reinterpret_cast<clockfn>(dlsym(RTLD_NEXT, "clock_gettime"));
+	configure();
+	if (!cfg.clock || clk != CLOCK_MONOTONIC)
+		return real(clk, ts);
+	ts->tv_sec = static_cast<time_t>(cfg.now / 1000000000);
+	ts->tv_nsec = static_cast<long>(cfg.now % 1000000000);
+	return 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept
+{
+	using ioctlfn = int (*)(int, unsigned long, void *);
+	static ioctlfn real;
+	if (real == nullptr)
+		real = reinterpret_cast<ioctlfn>(dlsym(RTLD_NEXT, "ioctl"));
+	va_list ap;
+	va_start(ap, request);
+	void *arg = va_arg(ap, void *);
+	va_end(ap);
+	configure();
+	if (request == TIOCGWINSZ) {
+		static unsigned reads;
+		hold('s', ++reads);
+	}
+	return real(fd, request, arg);
 }
 
 ssize_t write(int fd, const void *buf, size_t n)
@@ -271,28 +416,38 @@ ssize_t write(int fd, const void *buf, size_t n)
 	if (real == nullptr)
 		real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
 	configure();
-	if (!(cfg.slowwrite || cfg.failnewline || cfg.writefrom != 0) || !isatty(fd))
+	if (!(cfg.slowwrite || cfg.shortwrite || cfg.failnewline || cfg.writefrom != 0 ||
+	      cfg.writeagain != 0 || cfg.gate != nullptr) ||
+	    !isatty(fd))
 		return real(fd, buf, n);
 	static unsigned writes;
-	if (fails(cfg.writefrom, ++writes)) {
-		errno = EIO;
-		return -1;
-	}
+	const unsigned call = ++writes;
 	const char *bytes = static_cast<const char *>(buf);
-	if (cfg.failnewline && n == 1 && bytes[0] == '\n') {
-		errno = EIO;
-		return -1;
+	ssize_t done;
+	int err = errno;
+	if (fails(cfg.writefrom, call) || (cfg.failnewline && n == 1 && bytes[0] == '\n')) {
+		done = -1;
+		err = EIO;
+	} else if (call == cfg.writeagain) {
+		done = -1;
+		err = EAGAIN;
+	} else if (!(cfg.slowwrite || cfg.shortwrite) || n < 2) {
+		done = real(fd, buf, n);
+		err = errno;
+	} else {
+		done = real(fd, bytes, n / 2);
+		err = errno;
+		struct timespec t = {0, 300000000};
+		if (done > 0 && cfg.slowwrite && nanosleep(&t, nullptr) == 0 && !cfg.shortwrite) {
+			/* A signal during the sleep ends the write after the
+			 * first half. */
+			const ssize_t rest = real(fd, bytes + done, n - static_cast<size_t>(done));
+			done = rest < 0 ? done : done + rest;
+		}
 	}
-	if (!cfg.slowwrite || n < 2)
-		return real(fd, buf, n);
-	const ssize_t first = real(fd, bytes, n / 2);
-	if (first <= 0)
-		return first;
-	struct timespec t = {0, 300000000};
-	if (nanosleep(&t, nullptr) != 0)
-		return first;
-	const ssize_t rest = real(fd, bytes + first, n - static_cast<size_t>(first));
-	return rest < 0 ? first : first + rest;
+	hold('w', call);
+	errno = err;
+	return done;
 }
 
 }

@@ -1,0 +1,323 @@
+// SPDX-License-Identifier: ISC
+// What can happen between two steps of a refreshing run on a terminal: a
+// kill while a frame is made, as a write finds the terminal stopped, just
+// after a report went out in part or after the newline given back;
+// signals while the failure's message waits for the terminal; and pauses
+// cut by resizes and continues.  The stand-in holds each window open until
+// the test has sent its signal (its gates), and runs the pauses on a clock
+// of its own, so that nothing here depends on timing.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "onterminal.h"
+#include "run.h"
+
+namespace {
+
+// A folder for the stand-in's gates: a file N lets the Nth sample through,
+// a file wN or sN holds the Nth write to the terminal, or read of its
+// size, until it is gone.
+struct gates {
+	std::string dir;
+
+	explicit gates(std::vector<std::string> open)
+	{
+		char path[] = "/tmp/memglow-gates-XXXXXX";
+		if (mkdtemp(path) == nullptr)
+			abort();
+		dir = path;
+		for (const auto &name : open)
+			put(name);
+	}
+	~gates()
+	{
+		if (DIR *d = opendir(dir.c_str())) {
+			while (const dirent *e = readdir(d))
+				if (e->d_name[0] != '.')
+					unlink((dir + "/" + e->d_name).c_str());
+			closedir(d);
+		}
+		rmdir(dir.c_str());
+	}
+	std::string env() const { return "STANDIN_GATE=" + dir; }
+	void put(const std::string &name) const
+	{
+		const int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+		if (fd >= 0)
+			close(fd);
+	}
+	void remove(const std::string &name) const { unlink((dir + "/" + name).c_str()); }
+	// Waits for the stand-in to make the file (it holds a call back).
+	bool waitfor(const std::string &name) const
+	{
+		for (int i = 0; i < 3000; i++) {
+			if (access((dir + "/" + name).c_str(), F_OK) == 0)
+				return true;
+			usleep(10000);
+		}
+		return false;
+	}
+};
+
+// Sends the signal while the stand-in holds the call back, then lets it go
+// on: once, after the first piece of output.
+std::function<void(pid_t, int, const std::string &)> whileheld(const gates &g, const std::string &call,
+								 int sig, bool *sent)
+{
+	return [&g, call, sig, sent](pid_t pid, int, const std::string &) {
+		if (*sent)
+			return;
+		*sent = true;
+		ASSERT_TRUE(g.waitfor(call + ".held")) << call << " never held";
+		kill(pid, sig);
+		g.remove(call);
+	};
+}
+
+// A kill that comes while a frame is made, after the last report went out:
+// the frame does not go out, and the newline held by the report on screen
+// is given back.  (Going out then, it would draw a report nobody asked for;
+// after a resize, one that climbs over the shell's lines.)
+TEST(Windows, AKillWhileAFrameIsMade)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "2", "3", "s2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool sent = false;
+	o.onoutput = whileheld(g, "s2", SIGTERM, &sent);
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
+// A kill just as a write finds the terminal stopped (^S): the run ends,
+// rather than wait for the terminal until ^Q.
+TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "w2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	o.timeout = 15;
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (sent || out.size() < report.size())
+			return;
+		sent = true;
+		type(pty, "\023");
+		g.put("2");
+		g.put("3");
+		ASSERT_TRUE(g.waitfor("w2.held"));
+		kill(pid, SIGTERM);
+		g.remove("w2");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGTERM) << "it waited for ^Q";
+	EXPECT_EQ(r.out, report);
+}
+
+// A kill while the first report is written, after the terminal took part
+// of it: where it takes the rest, though in pieces, the report is finished
+// and its newline given back; where it takes no more, the report stays cut
+// and gets no newline, even where the terminal would take that.
+TEST(Windows, AKillAfterAReportWentOutInPart)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	struct {
+		const char *name, *writes;
+		bool whole;
+	} cases[] = {
+		{"the rest in pieces", "STANDIN_WRITE=short", true},
+		{"the terminal full for the rest", "STANDIN_WRITE=short,again:2", false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const gates g({"1", "2", "w1"});
+		runoptions o = terminal(80, 24, {g.env(), c.writes});
+		bool sent = false;
+		o.onoutput = whileheld(g, "w1", SIGTERM, &sent);
+		runresult r = runmemglow({"-t", "-s", "1"}, o);
+		EXPECT_EQ(r.signal, SIGTERM);
+		if (c.whole) {
+			EXPECT_EQ(r.out, report + "\r\n");
+		} else {
+			// Half the frame, which ends in the middle of a line.
+			ASSERT_LT(r.out.size(), report.size());
+			EXPECT_EQ(r.out, report.substr(0, r.out.size()));
+			EXPECT_NE(r.out.back(), '\n');
+		}
+	}
+}
+
+// A kill just after the newline given back at a failure: one newline, and
+// the run ends by the signal, before its message.
+TEST(Windows, AKillJustAfterTheNewlineGivenBack)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "2", "w2"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_FAIL=mem:2"});
+	bool sent = false;
+	o.onoutput = whileheld(g, "w2", SIGINT, &sent);
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(r.out, report + "\r\n");
+	EXPECT_EQ(r.err, "");
+}
+
+// A line of /proc/PID/status, such as "ShdPnd:", without its name.
+std::string procstatus(pid_t pid, const std::string &name)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+	for (std::string line; std::getline(in, line);)
+		if (line.rfind(name, 0) == 0)
+			return line.substr(line.find_first_not_of(" \t", name.size()));
+	return "";
+}
+
+std::string wchan(pid_t pid)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/wchan");
+	std::string where;
+	std::getline(in, where);
+	return where;
+}
+
+// A failure's message that waits for a terminal of its own (standard
+// error), stopped with ^S, while signals come: a resize, or a stop and
+// continue, does not lose it, and it goes out at ^Q; the run has given
+// the ending signals back their actions, so an interrupt ends it there,
+// and a hang-up ignored at the start (nohup) stays ignored.
+TEST(Windows, SignalsWhileTheFailuresMessageWaits)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	struct {
+		int sig;
+		bool ignored, ends;
+	} cases[] = {
+		{SIGWINCH, false, false},
+		{SIGCONT, false, false},
+		{SIGINT, false, true},
+		{SIGHUP, true, false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(strsignal(c.sig));
+		const int errpty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+		ASSERT_GE(errpty, 0);
+		ASSERT_EQ(grantpt(errpty), 0);
+		ASSERT_EQ(unlockpt(errpty), 0);
+		const std::string name = ptsname(errpty);
+		const int side = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+		ASSERT_GE(side, 0);
+		type(errpty, "\023");
+
+		runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:2"});
+		if (c.ignored)
+			o.ignored = {c.sig};
+		// The stand-in goes to memglow alone: a sanitized one does not
+		// load into sh.
+		o.standin = false;
+		o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+		o.env.push_back("MEMGLOW_ERR=" + name);
+		o.wrapper = {"sh", "-c", "exec 2>\"$MEMGLOW_ERR\"; LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
+		bool blocked = false, handled = false, sent = false;
+		o.onoutput = [&](pid_t pid, int, const std::string &out) {
+			if (sent || out != report + "\r\n")
+				return;
+			sent = true;
+			for (int i = 0; i < 1000 && !blocked; i++) {
+				blocked = wchan(pid) == "wait_woken";
+				usleep(10000);
+			}
+			kill(pid, c.sig);
+			// Once the signal is no longer pending, or the run is gone,
+			// it was acted on.
+			for (int i = 0; i < 1000 && !handled; i++) {
+				const std::string pending = procstatus(pid, "ShdPnd:");
+				handled = pending.empty() || std::stoull(pending, nullptr, 16) == 0 ||
+					  procstatus(pid, "State:")[0] == 'Z';
+				usleep(10000);
+			}
+			type(errpty, "\021");
+		};
+		runresult r = runmemglow({"-t", "-s", "1"}, o);
+		close(side);
+		std::string err;
+		char buf[256];
+		fcntl(errpty, F_SETFL, O_NONBLOCK);
+		for (ssize_t n; (n = read(errpty, buf, sizeof buf)) > 0;)
+			err.append(buf, static_cast<size_t>(n));
+		close(errpty);
+		EXPECT_TRUE(blocked) << "the message was not seen waiting";
+		EXPECT_TRUE(handled);
+		if (c.ends) {
+			EXPECT_EQ(r.signal, c.sig);
+		} else {
+			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(err, "Error getting memory information.\r\n");
+		}
+	}
+}
+
+// The times of the samples, on the stand-in's clock, from its trace.
+std::vector<std::string> sampletimes(const std::string &trace)
+{
+	std::vector<std::string> times;
+	const std::string call = " sg_get_mem_stats]";
+	for (size_t at = 0; (at = trace.find(call, at)) != std::string::npos; at += call.size()) {
+		const size_t start = trace.rfind('[', at) + 1;
+		times.push_back(trace.substr(start, at - start));
+	}
+	return times;
+}
+
+// Pauses cut by resizes and continues, on the stand-in's clock: a resize
+// draws the report anew once the size has stayed put for 0.2 s, but never
+// after the pause was due; an edge dragged for longer than the pause does
+// not stretch it; a continue ends it at once.
+TEST(Pauses, CutByResizesAndContinues)
+{
+	// A resize every 0.1 s.
+	std::string drag = "clock";
+	char at[32];
+	for (int i = 0; i < 25; i++) {
+		snprintf(at, sizeof at, ",winch@%.2f", 0.05 + 0.1 * i);
+		drag += at;
+	}
+	struct {
+		const char *name, *delay;
+		std::string clock;
+		std::vector<std::string> times;
+	} cases[] = {
+		{"a resize early in the pause", "1", "clock,winch@0.3",
+		 {"0.000000000", "0.500000000", "1.500000000"}},
+		{"a resize late in the pause", "1", "clock,winch@0.9",
+		 {"0.000000000", "1.000000000", "2.000000000"}},
+		{"two resizes, the second late", "1", "clock,winch@0.7,winch@0.85",
+		 {"0.000000000", "1.000000000", "2.000000000"}},
+		// The second pause ends once the dragging has stopped for
+		// 0.2 s.
+		{"an edge dragged for 2.5 s", "1.5", drag,
+		 {"0.000000000", "1.500000000", "2.650000000"}},
+		{"a continue", "1", "clock,cont@0.3", {"0.000000000", "0.300000000", "1.300000000"}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		runoptions o = terminal(80, 24, {"STANDIN_SLEEP=" + c.clock, "STANDIN_TRACE=1", "STANDIN_FAIL=mem:3"});
+		runresult r = runmemglow({"-t", "-s", c.delay}, o);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(sampletimes(r.err), c.times) << r.err;
+	}
+}
+
+}  // namespace
