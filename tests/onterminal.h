@@ -3,7 +3,10 @@
 #ifndef MEMGLOW_TESTS_ONTERMINAL_H
 #define MEMGLOW_TESTS_ONTERMINAL_H
 
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -91,6 +94,19 @@ inline void resize(int pty, int columns, int rows)
 inline void type(int pty, const char *keys)
 {
 	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
+}
+
+// Types ^S, and waits until the terminal has taken it: until it takes no
+// bytes (at most 5 s).
+inline void typestop(int pty)
+{
+	type(pty, "\023");
+	const int side = open(ptsname(pty), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(side, 0);
+	struct pollfd p = {side, POLLOUT, 0};
+	for (int i = 0; i < 500 && poll(&p, 1, 0) == 1; i++)
+		usleep(10000);
+	close(side);
 }
 
 #endif

@@ -115,7 +115,7 @@ TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
 		if (sent || out.size() < report.size())
 			return;
 		sent = true;
-		type(pty, "\023");
+		typestop(pty);
 		g.put("2");
 		g.put("3");
 		ASSERT_TRUE(g.waitfor("w2.held"));
@@ -194,79 +194,87 @@ std::string wchan(pid_t pid)
 }
 
 // A failure's message that waits for a terminal of its own (standard
-// error), stopped with ^S, while signals come: a resize, or a stop and
-// continue, does not lose it, and it goes out at ^Q; the run has given
-// the ending signals back their actions, so an interrupt ends it there,
-// and a hang-up ignored at the start (nohup) stays ignored.
-TEST(Windows, SignalsWhileTheFailuresMessageWaits)
+// error), stopped with ^S, while the signal comes; ^Q lets it go on.
+// Whether the signal ends the run, or the message goes out whole.
+void messagewaits(int sig, bool ignored, bool ends)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
-	struct {
-		int sig;
-		bool ignored, ends;
-	} cases[] = {
-		{SIGWINCH, false, false},
-		{SIGCONT, false, false},
-		{SIGINT, false, true},
-		{SIGHUP, true, false},
-	};
-	for (const auto &c : cases) {
-		SCOPED_TRACE(strsignal(c.sig));
-		const int errpty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-		ASSERT_GE(errpty, 0);
-		ASSERT_EQ(grantpt(errpty), 0);
-		ASSERT_EQ(unlockpt(errpty), 0);
-		const std::string name = ptsname(errpty);
-		const int side = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-		ASSERT_GE(side, 0);
-		type(errpty, "\023");
+	const int errpty = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(errpty, 0);
+	ASSERT_EQ(grantpt(errpty), 0);
+	ASSERT_EQ(unlockpt(errpty), 0);
+	const std::string name = ptsname(errpty);
+	const int side = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+	ASSERT_GE(side, 0);
+	typestop(errpty);
 
-		runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:2"});
-		if (c.ignored)
-			o.ignored = {c.sig};
-		// The stand-in goes to memglow alone: a sanitized one does not
-		// load into sh.
-		o.standin = false;
-		o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
-		o.env.push_back("MEMGLOW_ERR=" + name);
-		o.wrapper = {"sh", "-c", "exec 2>\"$MEMGLOW_ERR\"; LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
-		bool blocked = false, handled = false, sent = false;
-		o.onoutput = [&](pid_t pid, int, const std::string &out) {
-			if (sent || out != report + "\r\n")
-				return;
-			sent = true;
-			for (int i = 0; i < 1000 && !blocked; i++) {
-				blocked = wchan(pid) == "wait_woken";
-				usleep(10000);
-			}
-			kill(pid, c.sig);
-			// Once the signal is no longer pending, or the run is gone,
-			// it was acted on.
-			for (int i = 0; i < 1000 && !handled; i++) {
-				const std::string pending = procstatus(pid, "ShdPnd:");
-				handled = pending.empty() || std::stoull(pending, nullptr, 16) == 0 ||
-					  procstatus(pid, "State:")[0] == 'Z';
-				usleep(10000);
-			}
-			type(errpty, "\021");
-		};
-		runresult r = runmemglow({"-t", "-s", "1"}, o);
-		close(side);
-		std::string err;
-		char buf[256];
-		fcntl(errpty, F_SETFL, O_NONBLOCK);
-		for (ssize_t n; (n = read(errpty, buf, sizeof buf)) > 0;)
-			err.append(buf, static_cast<size_t>(n));
-		close(errpty);
-		EXPECT_TRUE(blocked) << "the message was not seen waiting";
-		EXPECT_TRUE(handled);
-		if (c.ends) {
-			EXPECT_EQ(r.signal, c.sig);
-		} else {
-			EXPECT_EQ(r.status, 1);
-			EXPECT_EQ(err, "Error getting memory information.\r\n");
+	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:2"});
+	if (ignored)
+		o.ignored = {sig};
+	// The stand-in goes to memglow alone: a sanitized one does not load
+	// into sh.
+	o.standin = false;
+	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+	o.env.push_back("MEMGLOW_ERR=" + name);
+	o.wrapper = {"sh", "-c", "exec 2>\"$MEMGLOW_ERR\"; LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
+	bool blocked = false, handled = false, sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (sent || out != report + "\r\n")
+			return;
+		sent = true;
+		for (int i = 0; i < 1000 && !blocked; i++) {
+			blocked = wchan(pid) == "wait_woken";
+			usleep(10000);
 		}
+		kill(pid, sig);
+		// Once the signal is no longer pending, or the run is gone, it
+		// was acted on.
+		for (int i = 0; i < 1000 && !handled; i++) {
+			const std::string pending = procstatus(pid, "ShdPnd:");
+			handled = pending.empty() || std::stoull(pending, nullptr, 16) == 0 ||
+				  procstatus(pid, "State:")[0] == 'Z';
+			usleep(10000);
+		}
+		type(errpty, "\021");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	close(side);
+	std::string err;
+	char buf[256];
+	fcntl(errpty, F_SETFL, O_NONBLOCK);
+	for (ssize_t n; (n = read(errpty, buf, sizeof buf)) > 0;)
+		err.append(buf, static_cast<size_t>(n));
+	close(errpty);
+	EXPECT_TRUE(blocked) << "the message was not seen waiting";
+	EXPECT_TRUE(handled);
+	if (ends) {
+		EXPECT_EQ(r.signal, sig);
+	} else {
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(err, "Error getting memory information.\r\n");
 	}
+}
+
+// A resize, or a stop and continue, while the failure's message waits
+// does not lose it; the run has given the ending signals back their
+// actions, so an interrupt ends it there.
+TEST(Windows, SignalsWhileTheFailuresMessageWaits)
+{
+	for (int sig : {SIGWINCH, SIGCONT, SIGINT}) {
+		SCOPED_TRACE(strsignal(sig));
+		messagewaits(sig, false, sig == SIGINT);
+	}
+}
+
+// A hang-up ignored at the start (nohup) stays ignored while the failure's
+// message waits.
+TEST(Windows, AnIgnoredHangupWhileTheFailuresMessageWaits)
+{
+#if MEMGLOW_EMULATED
+	GTEST_SKIP() << "qemu-user catches every signal itself, ignored ones too, and a blocking "
+			"write that it interrupts fails";
+#endif
+	messagewaits(SIGHUP, true, false);
 }
 
 // The times of the samples, on the stand-in's clock, from its trace.
