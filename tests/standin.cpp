@@ -27,11 +27,12 @@
  *   STANDIN_GATE=DIR                    the Nth memory query waits until the
  *                                       file DIR/N is there, then makes
  *                                       DIR/N.taken; the Nth write to a
- *                                       terminal, once made, and the Nth read
- *                                       of the terminal's size, before it is
- *                                       made, wait while DIR/wN or DIR/sN is
- *                                       there, having made DIR/wN.held or
- *                                       DIR/sN.held (signals come through)
+ *                                       terminal, before it is made and once
+ *                                       made, and the Nth read of the
+ *                                       terminal's size, before it is made,
+ *                                       wait while DIR/bN, DIR/wN or DIR/sN
+ *                                       is there, having made DIR/bN.held,
+ *                                       and so on (signals come through)
  *   STANDIN_WRITE=slow                  a write to a terminal goes out in
  *                                       two halves 0.3 s apart; a signal
  *                                       between them ends it after the
@@ -422,6 +423,7 @@ ssize_t write(int fd, const void *buf, size_t n)
 		return real(fd, buf, n);
 	static unsigned writes;
 	const unsigned call = ++writes;
+	hold('b', call);
 	const char *bytes = static_cast<const char *>(buf);
 	ssize_t done;
 	int err = errno;

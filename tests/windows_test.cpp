@@ -127,6 +127,52 @@ TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
 	EXPECT_EQ(r.out, report);
 }
 
+// Another user's terminal (a shell after su), which the run cannot open by
+// its name: stopped with ^S and resized just as a frame is about to be
+// written, then ^Q.  The run writes it through /dev/tty without blocking,
+// so the frame waits and is built again for the new width: it starts
+// afresh below rather than climb by the rows counted at the old width over
+// what is above.  (Written through standard output, it would have blocked
+// in the write and gone out stale.)
+TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "running as another user needs root";
+	if (access("/usr/bin/setpriv", X_OK) != 0)
+		GTEST_SKIP() << "running as another user needs setpriv (util-linux)";
+	// Lines that wrap at 40 columns and not at 120.
+	const std::string first = fresh({"-t"}, {}, 40, 24);
+	const gates g({"1", "2", "3", "b2", "w2"});
+	ASSERT_EQ(chmod(g.dir.c_str(), 0777), 0);
+	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	// The stand-in goes to memglow alone: a sanitized one does not load
+	// into sh or setpriv.
+	o.standin = false;
+	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+	o.wrapper = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c",
+		     "LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
+	bool sent = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &out) {
+		if (sent || out.size() < first.size())
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("b2.held"));
+		typestop(pty);
+		resize(pty, 120, 24);
+		g.remove("b2");
+		// The write finds the terminal stopped (or, through a
+		// description that blocks, waits until ^Q).
+		g.waitfor("w2.held");
+		g.remove("w2");
+		type(pty, "\021");
+	};
+	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+	ASSERT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string after = r.out.substr(first.size());
+	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+}
+
 // A kill while the first report is written, after the terminal took part
 // of it: where it takes the rest, though in pieces, the report is finished
 // and its newline given back; where it takes no more, the report stays cut
