@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -84,6 +86,33 @@ std::function<void(pid_t, int, const std::string &)> whileheld(const gates &g, c
 		kill(pid, sig);
 		g.remove(call);
 	};
+}
+
+// A line of /proc/PID/status, such as "ShdPnd:", without its name.
+std::string procstatus(pid_t pid, const std::string &name)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+	for (std::string line; std::getline(in, line);)
+		if (line.rfind(name, 0) == 0)
+			return line.substr(line.find_first_not_of(" \t", name.size()));
+	return "";
+}
+
+// Whether the signals sent to the process were acted on: none is pending,
+// or it is gone.
+bool actedon(pid_t pid)
+{
+	const std::string pending = procstatus(pid, "ShdPnd:");
+	return pending.empty() || std::stoull(pending, nullptr, 16) == 0 ||
+	       procstatus(pid, "State:")[0] == 'Z';
+}
+
+std::string wchan(pid_t pid)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/wchan");
+	std::string where;
+	std::getline(in, where);
+	return where;
 }
 
 // A kill that comes while a frame is made, after the last report went out:
@@ -173,6 +202,53 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
 }
 
+// Where the run writes through standard output, which blocks (here its own
+// description would not fit an fd_set), it asks first whether the terminal
+// takes bytes: a frame that waits behind ^S while the terminal is resized
+// is built again for the new width at ^Q, and starts afresh below.
+// (Written blind, it would have blocked in the write and gone out stale.)
+TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
+{
+	struct rlimit files;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+	if (files.rlim_max != RLIM_INFINITY && files.rlim_max <= FD_SETSIZE)
+		GTEST_SKIP() << "RLIMIT_NOFILE allows no descriptor numbered FD_SETSIZE here";
+	const struct rlimit saved = files;
+	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+	// Lines that wrap at 40 columns and not at 120.
+	const std::string first = fresh({"-t"}, {}, 40, 24);
+	const gates g({"1"});
+	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	o.fillfds = FD_SETSIZE;
+	bool sent = false, waited = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (sent || out.size() < first.size())
+			return;
+		sent = true;
+		typestop(pty);
+		g.put("2");
+		g.put("3");
+		// Until the run waits for the terminal, not at the gate.
+		for (int i = 0; i < 1000 && !waited; i++) {
+			usleep(10000);
+			waited = procstatus(pid, "State:")[0] == 'S' &&
+				 wchan(pid).find("nanosleep") == std::string::npos;
+		}
+		resize(pty, 120, 24);
+		for (int i = 0; i < 1000 && !actedon(pid); i++)
+			usleep(10000);
+		type(pty, "\021");
+	};
+	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+	setrlimit(RLIMIT_NOFILE, &saved);
+	EXPECT_TRUE(waited);
+	ASSERT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string after = r.out.substr(first.size());
+	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+}
+
 // A kill while the first report is written, after the terminal took part
 // of it: where it takes the rest, though in pieces, the report is finished
 // and its newline given back; where it takes no more, the report stays cut
@@ -221,24 +297,6 @@ TEST(Windows, AKillJustAfterTheNewlineGivenBack)
 	EXPECT_EQ(r.err, "");
 }
 
-// A line of /proc/PID/status, such as "ShdPnd:", without its name.
-std::string procstatus(pid_t pid, const std::string &name)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-	for (std::string line; std::getline(in, line);)
-		if (line.rfind(name, 0) == 0)
-			return line.substr(line.find_first_not_of(" \t", name.size()));
-	return "";
-}
-
-std::string wchan(pid_t pid)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/wchan");
-	std::string where;
-	std::getline(in, where);
-	return where;
-}
-
 // A failure's message that waits for a terminal of its own (standard
 // error), stopped with ^S, while the signal comes; ^Q lets it go on.
 // Whether the signal ends the run, or the message goes out whole.
@@ -273,12 +331,8 @@ void messagewaits(int sig, bool ignored, bool ends)
 			usleep(10000);
 		}
 		kill(pid, sig);
-		// Once the signal is no longer pending, or the run is gone, it
-		// was acted on.
 		for (int i = 0; i < 1000 && !handled; i++) {
-			const std::string pending = procstatus(pid, "ShdPnd:");
-			handled = pending.empty() || std::stoull(pending, nullptr, 16) == 0 ||
-				  procstatus(pid, "State:")[0] == 'Z';
+			handled = actedon(pid);
 			usleep(10000);
 		}
 		type(errpty, "\021");
