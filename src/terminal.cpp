@@ -212,19 +212,18 @@ static bool foreground(void)
 static void defaults(void)
 {
 	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
-		if (ended[i]) {
+		if (ended[i])
 			signal(ending[i], SIG_DFL);
-			ended[i] = false;
-		}
 	}
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 }
 
-/* Whether a descriptor takes bytes now. */
+/* Whether a descriptor takes bytes now; one in error does, and the write
+ * tells the error. */
 static bool takesbytes(int fd)
 {
 	struct pollfd p = {fd, POLLOUT, 0};
-	return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
+	return poll(&p, 1, 0) == 1;
 }
 
 /* Where the terminal takes bytes now and the run is in its foreground,
@@ -249,18 +248,16 @@ static void finishnow(void)
 		if (holds && write(ttyfd, "\n", 1) < 0) {
 		}
 	}
-	held = false;
-	pendinglen = pendingdone = 0;
 }
 
-/* Ends the process by the ending signal that came first.  Another that
- * comes once they are held back here would be let through with it, and
- * Linux lets pending signals through lowest number first (a SIGINT before
- * the SIGTERM raised): the others are ignored while the first acts. */
+/* Ends the process by the ending signal that came first; they are held
+ * back wherever this is called.  Another that comes meanwhile would be let
+ * through with it, and some systems let pending signals through lowest
+ * number first (a SIGINT before the SIGTERM raised; Linux lets a raised
+ * one through first): the others are ignored while the first acts. */
 [[noreturn]] static void raiseend(void)
 {
 	const int sig = endsig;
-	sigprocmask(SIG_BLOCK, &heldback, nullptr);
 	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
 		if (ended[i])
 			signal(ending[i], ending[i] == sig ? SIG_DFL : SIG_IGN);
@@ -398,8 +395,6 @@ int showreport(const char *report, size_t len, bool last)
 
 void pausefor(int64_t us)
 {
-	if (!refreshing)
-		return;
 	/* Nanoseconds left of the pause, and until a resize has settled. */
 	int64_t left = us > INT64_MAX / 1000 ? INT64_MAX : us * 1000;
 	int64_t settle = -1;

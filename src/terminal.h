@@ -28,9 +28,9 @@ void startoutput(int linecount, bool refreshing);
  * cannot be written (errno says why).  Into a pipe or a file it goes
  * through standard output's buffer, which the caller flushes. */
 int showreport(const char *report, size_t len, bool last);
-/* Pauses for us microseconds, less when the run is continued after a stop
- * (at once) or the terminal was resized (once no resize came for a short
- * while). */
+/* A refreshing run's pause of us microseconds, less when the run is
+ * continued after a stop (at once) or the terminal was resized (once no
+ * resize came for a short while). */
 void pausefor(int64_t us);
 /* Ends a refreshing run's drawing before its failure is reported: gives the
  * held newline back, and the signals their default actions (as

@@ -297,6 +297,26 @@ TEST(Windows, AKillJustAfterTheNewlineGivenBack)
 	EXPECT_EQ(r.err, "");
 }
 
+// Two kills: the first ends the run, also where the second comes while the
+// run gives the newline back (then it is held back until the end, and
+// Linux would let the lower-numbered one through first).
+TEST(Windows, TheFirstOfTwoKillsEndsTheRun)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "w1", "w2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool first = false, second = false;
+	auto term = whileheld(g, "w1", SIGTERM, &first);
+	auto interrupt = whileheld(g, "w2", SIGINT, &second);
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		term(pid, pty, out);
+		interrupt(pid, pty, out);
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
 // A failure's message that waits for a terminal of its own (standard
 // error), stopped with ^S, while the signal comes; ^Q lets it go on.
 // Whether the signal ends the run, or the message goes out whole.
