@@ -96,15 +96,15 @@ inline void type(int pty, const char *keys)
 	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
 }
 
-// Types ^S, and waits until the terminal has taken it: until it takes no
-// bytes (at most 5 s).
-inline void typestop(int pty)
+// Types ^S (stop) or ^Q, and waits until the terminal has taken it: until
+// it takes no bytes, or takes them again (at most 5 s).
+inline void typeflow(int pty, bool stop)
 {
-	type(pty, "\023");
+	type(pty, stop ? "\023" : "\021");
 	const int side = open(ptsname(pty), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	ASSERT_GE(side, 0);
 	struct pollfd p = {side, POLLOUT, 0};
-	for (int i = 0; i < 500 && poll(&p, 1, 0) == 1; i++)
+	for (int i = 0; i < 500 && (poll(&p, 1, 0) == 1) == stop; i++)
 		usleep(10000);
 	close(side);
 }

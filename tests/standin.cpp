@@ -28,11 +28,13 @@
  *                                       file DIR/N is there, then makes
  *                                       DIR/N.taken; the Nth write to a
  *                                       terminal, before it is made and once
- *                                       made, and the Nth read of the
- *                                       terminal's size, before it is made,
- *                                       wait while DIR/bN, DIR/wN or DIR/sN
- *                                       is there, having made DIR/bN.held,
- *                                       and so on (signals come through)
+ *                                       made, the Nth wait for a descriptor
+ *                                       (pselect) and the Nth read of the
+ *                                       terminal's size, once made, wait
+ *                                       while DIR/bN, DIR/wN, DIR/pN or
+ *                                       DIR/sN is there, having made
+ *                                       DIR/bN.held, and so on (signals come
+ *                                       through where the program lets them)
  *   STANDIN_WRITE=slow                  a write to a terminal goes out in
  *                                       two halves 0.3 s apart; a signal
  *                                       between them ends it after the
@@ -375,7 +377,14 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 		if (cfg.fakesleep)
 			return real(0, nullptr, nullptr, nullptr, &none, mask);
 	}
-	return real(nfds, in, out, error, timeout, mask);
+	const int rc = real(nfds, in, out, error, timeout, mask);
+	if (nfds > 0) {
+		const int err = errno;
+		static unsigned waits;
+		hold('p', ++waits);
+		errno = err;
+	}
+	return rc;
 }
 
 int clock_gettime(clockid_t clk, struct timespec *ts) noexcept
@@ -403,11 +412,14 @@ int ioctl(int fd, unsigned long request, ...) noexcept
 	void *arg = va_arg(ap, void *);
 	va_end(ap);
 	configure();
+	const int rc = real(fd, request, arg);
 	if (request == TIOCGWINSZ) {
+		const int err = errno;
 		static unsigned reads;
 		hold('s', ++reads);
+		errno = err;
 	}
-	return real(fd, request, arg);
+	return rc;
 }
 
 ssize_t write(int fd, const void *buf, size_t n)

@@ -131,6 +131,31 @@ TEST(Windows, AKillWhileAFrameIsMade)
 	EXPECT_EQ(r.out, report + "\r\n");
 }
 
+// A resize while a frame is made, after the terminal's size was read: the
+// frame is made again for the new size before it goes out, and starts
+// afresh below, rather than climb by the rows counted at the old width.
+TEST(Windows, AResizeWhileAFrameIsMade)
+{
+	// Lines that wrap at 40 columns and not at 120.
+	const std::string first = fresh({"-t"}, {}, 40, 24);
+	const gates g({"1", "2", "3", "s2"});
+	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	bool sent = false;
+	o.onoutput = [&](pid_t, int pty, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("s2.held"));
+		resize(pty, 120, 24);
+		g.remove("s2");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	ASSERT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string after = r.out.substr(first.size());
+	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+}
+
 // A kill just as a write finds the terminal stopped (^S): the run ends,
 // rather than wait for the terminal until ^Q.
 TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
@@ -144,7 +169,7 @@ TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
 		if (sent || out.size() < report.size())
 			return;
 		sent = true;
-		typestop(pty);
+		typeflow(pty, true);
 		g.put("2");
 		g.put("3");
 		ASSERT_TRUE(g.waitfor("w2.held"));
@@ -186,7 +211,7 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 			return;
 		sent = true;
 		ASSERT_TRUE(g.waitfor("b2.held"));
-		typestop(pty);
+		typeflow(pty, true);
 		resize(pty, 120, 24);
 		g.remove("b2");
 		// The write finds the terminal stopped (or, through a
@@ -226,7 +251,7 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 		if (sent || out.size() < first.size())
 			return;
 		sent = true;
-		typestop(pty);
+		typeflow(pty, true);
 		g.put("2");
 		g.put("3");
 		// Until the run waits for the terminal, not at the gate.
@@ -282,6 +307,61 @@ TEST(Windows, AKillAfterAReportWentOutInPart)
 	}
 }
 
+// A report gone out in part when a resize comes: the rest of it goes out as
+// it was (the terminal shows the part already), not a report built anew.
+TEST(Windows, AResizeAfterAReportWentOutInPart)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "2", "w1"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_WRITE=short", "STANDIN_FAIL=mem:2"});
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("w1.held"));
+		resize(pty, 80, 30);
+		for (int i = 0; i < 1000 && !actedon(pid); i++)
+			usleep(10000);
+		g.remove("w1");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
+// A kill while the newline given back at a failure waits behind ^S, and
+// ^Q before the run acts on it: the newline goes out, and the run ends by
+// the kill.
+TEST(Windows, AKillWhileTheNewlineGivenBackWaits)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "p1"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_FAIL=mem:2"});
+	bool sent = false, waited = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (sent || out.size() < report.size())
+			return;
+		sent = true;
+		typeflow(pty, true);
+		g.put("2");
+		// Until the run waits for the terminal, not at the gate.
+		for (int i = 0; i < 1000 && !waited; i++) {
+			usleep(10000);
+			waited = procstatus(pid, "State:")[0] == 'S' &&
+				 wchan(pid).find("nanosleep") == std::string::npos;
+		}
+		kill(pid, SIGTERM);
+		ASSERT_TRUE(g.waitfor("p1.held"));
+		typeflow(pty, false);
+		g.remove("p1");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_TRUE(waited);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
 // A kill just after the newline given back at a failure: one newline, and
 // the run ends by the signal, before its message.
 TEST(Windows, AKillJustAfterTheNewlineGivenBack)
@@ -330,7 +410,7 @@ void messagewaits(int sig, bool ignored, bool ends)
 	const std::string name = ptsname(errpty);
 	const int side = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
 	ASSERT_GE(side, 0);
-	typestop(errpty);
+	typeflow(errpty, true);
 
 	runoptions o = terminal(80, 24, {"STANDIN_FAIL=mem:2"});
 	if (ignored)
