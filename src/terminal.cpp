@@ -441,13 +441,12 @@ int endoutput(void)
 	if (!refreshing)
 		return 0;
 	holdback();
-	if (onterminal && held) {
+	/* Only a report on a terminal holds its newline. */
+	if (held) {
 		pending = "\n";
 		pendinglen = 1;
 		pendingdone = 0;
 		status = writepending(true);
-		held = false;
-		pendinglen = pendingdone = 0;
 	}
 	endsignals();
 	return status;
