@@ -38,16 +38,6 @@ bool movesup(const std::string &bytes)
 	return false;
 }
 
-// A line of /proc/PID/status, such as "SigCgt:", without its name.
-std::string status(pid_t pid, const std::string &name)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-	for (std::string line; std::getline(in, line);)
-		if (line.rfind(name, 0) == 0)
-			return line.substr(line.find_first_not_of(" \t", name.size()));
-	return "";
-}
-
 // Whether the process runs under qemu-user, where /proc shows the
 // emulator's descriptors and signal handlers, not the program's.
 bool emulated(pid_t pid)
@@ -287,13 +277,9 @@ TEST(OwnDescriptor, LeavesClosedStreamsClosed)
 // output, and goes on after ^S and ^Q.
 TEST(OwnDescriptor, OneThatDoesNotFitAnFdSetIsNotKept)
 {
-	struct rlimit files;
-	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
-	if (files.rlim_max != RLIM_INFINITY && files.rlim_max <= FD_SETSIZE)
+	struct rlimit saved;
+	if (!allowfdsetsize(&saved))
 		GTEST_SKIP() << "RLIMIT_NOFILE allows no descriptor numbered FD_SETSIZE here";
-	const struct rlimit saved = files;
-	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
 	runoptions o = live(80, 24, {"STANDIN_FAIL=mem:6"});
 	o.fillfds = FD_SETSIZE;
 	bool stopped = false, kept = false, qemu = false;
@@ -468,7 +454,7 @@ TEST(CallersSignals, StayAsTheyWere)
 	bool qemu = false;
 	o.at = {{0.25, [&](pid_t pid, int) {
 			 qemu = emulated(pid);
-			 blocked = status(pid, "SigBlk:");
+			 blocked = procstatus(pid, "SigBlk:");
 			 kill(pid, SIGINT);
 		 }}};
 	runresult r = runmemglow({"-t", "-s", "0.2"}, o);
@@ -481,7 +467,7 @@ TEST(CallersSignals, StayAsTheyWere)
 
 	runoptions once = terminal(80, 24, {"STANDIN_DELAY=mem:1"});
 	std::string caught;
-	once.at = {{0.5, [&](pid_t pid, int) { caught = status(pid, "SigCgt:"); }}};
+	once.at = {{0.5, [&](pid_t pid, int) { caught = procstatus(pid, "SigCgt:"); }}};
 	r = runmemglow({"-t"}, once);
 	EXPECT_EQ(r.status, 0);
 	ASSERT_FALSE(caught.empty());

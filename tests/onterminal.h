@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
@@ -94,6 +97,30 @@ inline void resize(int pty, int columns, int rows)
 inline void type(int pty, const char *keys)
 {
 	ASSERT_EQ(write(pty, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
+}
+
+// A line of /proc/PID/status, such as "SigBlk:", without its name.
+inline std::string procstatus(pid_t pid, const std::string &name)
+{
+	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+	for (std::string line; std::getline(in, line);)
+		if (line.rfind(name, 0) == 0)
+			return line.substr(line.find_first_not_of(" \t", name.size()));
+	return "";
+}
+
+// Raises the limit of open descriptors so that one numbered FD_SETSIZE
+// can be open, keeping the old limit in saved; false where the hard limit
+// allows none.
+inline bool allowfdsetsize(struct rlimit *saved)
+{
+	struct rlimit files;
+	if (getrlimit(RLIMIT_NOFILE, &files) != 0 ||
+	    (files.rlim_max != RLIM_INFINITY && files.rlim_max <= FD_SETSIZE))
+		return false;
+	*saved = files;
+	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
+	return setrlimit(RLIMIT_NOFILE, &files) == 0;
 }
 
 // Types ^S (stop) or ^Q, and waits until the terminal has taken it: until

@@ -88,16 +88,6 @@ std::function<void(pid_t, int, const std::string &)> whileheld(const gates &g, c
 	};
 }
 
-// A line of /proc/PID/status, such as "ShdPnd:", without its name.
-std::string procstatus(pid_t pid, const std::string &name)
-{
-	std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-	for (std::string line; std::getline(in, line);)
-		if (line.rfind(name, 0) == 0)
-			return line.substr(line.find_first_not_of(" \t", name.size()));
-	return "";
-}
-
 // Whether the signals sent to the process were acted on: none is pending,
 // or it is gone.
 bool actedon(pid_t pid)
@@ -113,6 +103,28 @@ std::string wchan(pid_t pid)
 	std::string where;
 	std::getline(in, where);
 	return where;
+}
+
+// Waits until the run waits for the terminal, not at the stand-in's gate
+// (at most 10 s); whether it does.
+bool waitsforterminal(pid_t pid)
+{
+	for (int i = 0; i < 1000; i++) {
+		usleep(10000);
+		if (procstatus(pid, "State:")[0] == 'S' && wchan(pid).find("nanosleep") == std::string::npos)
+			return true;
+	}
+	return false;
+}
+
+// The run's output: the first report, then a report that starts afresh
+// below it, and the failure that ends the run.
+void startsafresh(const runresult &r, const std::string &first)
+{
+	ASSERT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string after = r.out.substr(first.size());
+	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
 }
 
 // A kill that comes while a frame is made, after the last report went out:
@@ -150,10 +162,7 @@ TEST(Windows, AResizeWhileAFrameIsMade)
 		g.remove("s2");
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
-	ASSERT_EQ(r.err, failed);
-	ASSERT_EQ(r.out.substr(0, first.size()), first);
-	const std::string after = r.out.substr(first.size());
-	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+	startsafresh(r, first);
 }
 
 // A kill just as a write finds the terminal stopped (^S): the run ends,
@@ -226,10 +235,7 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 		type(pty, "\021");
 	};
 	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
-	ASSERT_EQ(r.err, failed);
-	ASSERT_EQ(r.out.substr(0, first.size()), first);
-	const std::string after = r.out.substr(first.size());
-	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+	startsafresh(r, first);
 }
 
 // Where the run writes through standard output, which blocks (here its own
@@ -239,13 +245,9 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 // (Written blind, it would have blocked in the write and gone out stale.)
 TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 {
-	struct rlimit files;
-	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
-	if (files.rlim_max != RLIM_INFINITY && files.rlim_max <= FD_SETSIZE)
+	struct rlimit saved;
+	if (!allowfdsetsize(&saved))
 		GTEST_SKIP() << "RLIMIT_NOFILE allows no descriptor numbered FD_SETSIZE here";
-	const struct rlimit saved = files;
-	files.rlim_cur = files.rlim_max == RLIM_INFINITY ? FD_SETSIZE + 64 : files.rlim_max;
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
 	// Lines that wrap at 40 columns and not at 120.
 	const std::string first = fresh({"-t"}, {}, 40, 24);
 	const gates g({"1"});
@@ -259,12 +261,7 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 		typeflow(pty, true);
 		g.put("2");
 		g.put("3");
-		// Until the run waits for the terminal, not at the gate.
-		for (int i = 0; i < 1000 && !waited; i++) {
-			usleep(10000);
-			waited = procstatus(pid, "State:")[0] == 'S' &&
-				 wchan(pid).find("nanosleep") == std::string::npos;
-		}
+		waited = waitsforterminal(pid);
 		resize(pty, 120, 24);
 		for (int i = 0; i < 1000 && !actedon(pid); i++)
 			usleep(10000);
@@ -273,10 +270,7 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
 	setrlimit(RLIMIT_NOFILE, &saved);
 	EXPECT_TRUE(waited);
-	ASSERT_EQ(r.err, failed);
-	ASSERT_EQ(r.out.substr(0, first.size()), first);
-	const std::string after = r.out.substr(first.size());
-	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below: " << after;
+	startsafresh(r, first);
 }
 
 // A kill while the first report is written, after the terminal took part
@@ -350,12 +344,7 @@ TEST(Windows, AKillWhileTheNewlineGivenBackWaits)
 		sent = true;
 		typeflow(pty, true);
 		g.put("2");
-		// Until the run waits for the terminal, not at the gate.
-		for (int i = 0; i < 1000 && !waited; i++) {
-			usleep(10000);
-			waited = procstatus(pid, "State:")[0] == 'S' &&
-				 wchan(pid).find("nanosleep") == std::string::npos;
-		}
+		waited = waitsforterminal(pid);
 		kill(pid, SIGTERM);
 		ASSERT_TRUE(g.waitfor("p1.held"));
 		typeflow(pty, false);
