@@ -211,10 +211,9 @@ static bool foreground(void)
  * with: a signal held back acts now. */
 static void defaults(void)
 {
-	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
+	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++)
 		if (ended[i])
 			signal(ending[i], SIG_DFL);
-	}
 	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
 }
 
