@@ -136,6 +136,11 @@ chmod +x "$tmp/killed/memglow"
 PATH=$tmp/killed:$PATH runs "textfile: memglow killed by a signal" 1 "" \
 	"memglow-textfile: memglow was killed by signal SIGSYS (exit status 159)" "$textfile" "$dir"
 cmp -s "$tmp/good" "$dir/memglow.prom" || fail "textfile: a killed memglow touched the file"
+# Ended by the cron line's timeout while memglow hangs: it says so.
+STANDIN_DELAY=mem:30 runs "textfile: ended by timeout" 124 "" \
+	"memglow-textfile: ended by SIGTERM before the file was written" timeout -k 5 1 "$textfile" "$dir"
+cmp -s "$tmp/good" "$dir/memglow.prom" || fail "textfile: a run ended by timeout touched the file"
+[ "$(ls -A "$dir")" = memglow.prom ] || fail "textfile: a run ended by timeout left behind: $(ls -A "$dir")"
 # A full disk is one failure, with one line.  A small file system of its
 # own needs root, or a user namespace.
 full=$tmp/full
@@ -226,6 +231,13 @@ PATH=$tmp/silent:$PATH runs "check: a memglow that fails silently" 3 \
 	"MEMGLOW UNKNOWN - memglow failed (exit status 4): it said nothing" "" "$check" -w 20 -c 10
 PATH=$tmp/killed:$PATH runs "check: memglow killed by a signal" 3 \
 	"MEMGLOW UNKNOWN - memglow was killed by signal SIGSYS (exit status 159)" "" "$check" -w 20 -c 10
+# SIGKILL from elsewhere (the OOM killer), well before the time limit, is
+# not a time-out, though timeout(1) gives the same status for both.
+mkdir "$tmp/oom"
+printf '#!/bin/sh\nkill -KILL $$\n' >"$tmp/oom/memglow"
+chmod +x "$tmp/oom/memglow"
+PATH=$tmp/oom:$PATH runs "check: memglow killed by SIGKILL" 3 \
+	"MEMGLOW UNKNOWN - memglow was killed by signal SIGKILL (exit status 137)" "" "$check" -w 20 -c 10 -t 5
 # The same figures and levels in a locale whose numbers take a decimal
 # comma, as a monitoring system passes its own environment on.
 if mkdir "$tmp/locale" && localedef -i de_DE -f UTF-8 "$tmp/locale/de_DE.UTF-8" >/dev/null 2>&1; then
@@ -243,7 +255,7 @@ PATH=$tmp/nobin runs "check: no memglow" 3 "MEMGLOW UNKNOWN - memglow: not found
 # its own behind (they carry this run's mark in their environment).
 mark=MEMGLOW_CHECK_MARK=$$
 start=$(date +%s)
-env "$mark" STANDIN_DELAY=mem:30 "$check" -w 20 -c 10 -t 1 >"$tmp/out" 2>"$tmp/err"
+env "$mark" STANDIN_DELAY=mem:30 "$check" -w 20 -c 10 -t 01 >"$tmp/out" 2>"$tmp/err"
 got=$?
 took=$(($(date +%s) - start))
 if [ "$got" != 3 ] || [ "$(cat "$tmp/out")" != "MEMGLOW UNKNOWN - memglow timed out after 1 seconds" ] ||
@@ -299,8 +311,11 @@ runs "check: swap critical above swap warning" 3 \
 	"$check" -w 10 -c 5 -W 20 -C 30
 runs "check: a bad state" 3 "MEMGLOW UNKNOWN - -n must be ok, warning, critical or unknown: 'fine'" "" \
 	"$check" -w 10 -c 5 -n fine
-runs "check: a bad timeout" 3 "MEMGLOW UNKNOWN - --timeout must be a whole number of seconds above 0: '0'" "" \
-	"$check" -w 10 -c 5 --timeout=0
+# Every spelling of 0 would turn the limit off.
+for t in 0 00 000 '' 1.5 -1 5s; do
+	runs "check: a bad timeout: '$t'" 3 "MEMGLOW UNKNOWN - --timeout must be a whole number of seconds above 0: '$t'" "" \
+		"$check" -w 10 -c 5 --timeout="$t"
+done
 runs "check: no levels" 3 "MEMGLOW UNKNOWN - -w and -c are required
 $usage" "" "$check"
 runs "check: a swap level alone" 3 "MEMGLOW UNKNOWN - -W and -C go together
@@ -309,7 +324,7 @@ runs "check: a level missing its value" 3 "MEMGLOW UNKNOWN - -c needs a value
 $usage" "" "$check" -w 10 -c
 runs "check: an unknown option" 3 "MEMGLOW UNKNOWN - unknown argument: '-x'
 $usage" "" "$check" -x -w 10 -c 5
-runs "check: version" 3 "check_memglow 0.9.4 (memglow)" "" "$check" --version
+runs "check: version" 3 "check_memglow 0.9.3-3 (memglow)" "" "$check" --version
 "$check" --help >"$tmp/out"
 [ $? = 3 ] || fail "check: --help does not exit 3"
 grep -qxF "$usage" "$tmp/out" || fail "check: --help shows no usage"

@@ -32,17 +32,32 @@ for file in lib/systemd/system/memglow-textfile.service share/doc/memglow/exampl
 	names "$scratch/prefix/$file" "$scratch/prefix/sbin/memglow-textfile" ""
 done
 
+# The program's version, and the release: a Debian revision of it, under an
+# epoch.
 version=$(sed -n 's/^project(memglow VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+revision=$(sed -n 's/^set(MEMGLOW_REVISION \([0-9]*\))$/\1/p' "$src/CMakeLists.txt")
+epoch=$(sed -n 's/^set(MEMGLOW_EPOCH \([0-9]*\))$/\1/p' "$src/CMakeLists.txt")
+release=$version-$revision
+{ [ -n "$version" ] && [ -n "$revision" ] && [ -n "$epoch" ]; } || fail "CMakeLists.txt gives no version, revision or epoch"
+[ "$version" = 0.9.3 ] || fail "the program's version is $version; memglow -V must say 0.9.3"
 for page in memglow.1 memglow-textfile.8 check_memglow.1; do
 	out=$(mandoc -Tlint -W warning "$src/docs/$page" 2>&1) || fail "mandoc: $out"
 	[ -z "$out" ] || fail "mandoc: $out"
-	grep -qx "\.Os memglow $version" "$src/docs/$page" || fail "$page does not give version $version"
+	grep -qx "\.Os memglow $release" "$src/docs/$page" || fail "$page does not give release $release"
 done
 for script in memglow-textfile check_memglow; do
-	grep -qx "version=$version" "$src/contrib/$script" || fail "$script does not give version $version"
+	grep -qx "version=$release" "$src/contrib/$script" || fail "$script does not give release $release"
 done
-head -n 1 "$src/docs/changelog" | grep -q "^memglow ($version) " ||
-	fail "the changelog does not start at version $version"
+head -n 1 "$src/docs/changelog" | grep -q "^memglow ($epoch:$release) " ||
+	fail "the changelog does not start at $epoch:$release"
+# Each release orders after the one before it.
+sed -n 's/^memglow (\([^)]*\)).*/\1/p' "$src/docs/changelog" | {
+	read -r newer
+	while read -r older; do
+		dpkg --compare-versions "$newer" gt "$older" || fail "the changelog's $newer does not order after $older"
+		newer=$older
+	done
+}
 
 # Time stamps from the last commit, as make deb takes them in a clone.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -109,6 +124,8 @@ cmp "$deb" "$readmedeb" || fail "two builds of the same tree made different pack
 echo "two builds, one package: $(sha256sum "$deb" | cut -c1-16)"
 
 lintian --fail-on error,warning "$deb" || fail "lintian"
+[ "$(dpkg-deb -f "$deb" Version)" = "$epoch:$release" ] ||
+	fail "the package's version is $(dpkg-deb -f "$deb" Version), not $epoch:$release"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libstatgrab*) ;; *) fail "the package does not depend on libstatgrab" ;; esac
