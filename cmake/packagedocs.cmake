@@ -10,7 +10,12 @@ file(GLOB_RECURSE docs
 if(NOT docs)
   message(FATAL_ERROR "no manual page or changelog in ${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 endif()
+# Releases are Debian revisions: the changelog is the package's own.
 foreach(doc IN LISTS docs)
+  if(doc MATCHES "/changelog$")
+    file(RENAME "${doc}" "${doc}.Debian")
+    set(doc "${doc}.Debian")
+  endif()
   execute_process(COMMAND gzip -9nf "${doc}" RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "gzip failed on ${doc}")

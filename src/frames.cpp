@@ -2,18 +2,28 @@
 /*
  * Drawing each report over the last, as frames of bytes.
  *
- * On a terminal the report's last newline is held back, so that an N-line
- * report takes N rows and the cursor waits at the end of its last line.  A
- * redraw goes back to the start of that row and up over the rows above it,
- * and then writes each line over the old one.  It never erases from the
- * report's first row down: where that row is the terminal's top-left
- * corner, terminal multiplexers take such an erase for a cleared screen and
- * push the whole screen into their history.  Instead each line that does
- * not fill its last row erases its own tail, and the last line erases
- * everything below it: the tails of longer old lines, old rows, anything
- * typed meanwhile.  Nothing above the report is touched.  Tabs go out as
- * the spaces they would give, so that the rows a line takes do not depend
- * on a terminal's tab rule at its margin.
+ * On a terminal a frame is made in three steps: measure the report at the
+ * terminal's width, place the cursor on the first row of the report on
+ * screen, and emit the report's rows over the old ones.
+ *
+ * The report's lines are broken into rows by memglow itself, each row
+ * ending in a newline, at the width the terminal reports: the report's last
+ * newline is held back, so that an N-row report leaves the cursor at the end
+ * of its N-th row.  A terminal that grows wider, or that draws a frame at a
+ * width it has not yet reported (tmux while an edge is dragged, a terminal
+ * at the far end of a slow link), leaves rows that end in newlines as they
+ * are, where it would join or re-wrap rows that it wrapped itself.  So the
+ * rows that a report takes on screen are never fewer than the rows it was
+ * drawn in, and moving up over those never goes above its first row; a
+ * terminal that grew narrower meanwhile may have re-wrapped them into more,
+ * and then the top of the old report stays above the new one as a copy.
+ *
+ * Emitting never erases from the report's first row down: where that row is
+ * the terminal's top-left corner, terminal multiplexers take such an erase
+ * for a cleared screen and push the whole screen into their history.
+ * Instead each row that does not fill the width erases its own tail, and
+ * the last row everything below it: the tails of longer old rows, old rows,
+ * anything typed meanwhile.  Tabs go out as the spaces they would give.
  */
 #include <climits>
 #include <cstdint>
@@ -41,34 +51,6 @@ static void put(frameout *o, const char *s, size_t n)
 	o->len += n;
 }
 
-static void putch(frameout *o, char c)
-{
-	if (!o->ok || o->len + 1 >= o->size) {
-		o->ok = false;
-		return;
-	}
-	o->buf[o->len++] = c;
-}
-
-/* Puts n bytes in at offset at, moving what follows. */
-static void insert(frameout *o, size_t at, const char *s, size_t n)
-{
-	if (!o->ok || n >= o->size - o->len) {
-		o->ok = false;
-		return;
-	}
-	memmove(o->buf + at + n, o->buf + at, o->len - at);
-	memcpy(o->buf + at, s, n);
-	o->len += n;
-}
-
-/* The rows that a line of the given printed width takes; a line that fills
- * its last row exactly leaves the cursor there, with the wrap pending. */
-static size_t linerows(size_t width, unsigned columns)
-{
-	return columns == 0 || width == 0 ? 1 : (width - 1) / columns + 1;
-}
-
 /* Where the escape sequence that starts at text[i] ends: ESC [, its
  * parameters and intermediates, up to a final byte from @ to ~; any other
  * escape is two bytes.  Never past the text's last byte. */
@@ -86,153 +68,95 @@ static size_t escapeend(const char *text, size_t len, size_t i)
 	return len - 1;
 }
 
-/* Whether a line of the printed width fills its last row exactly. */
-static bool fills(size_t width, unsigned columns)
-{
-	return columns != 0 && width != 0 && width % columns == 0;
-}
-
-/* Appends the n characters that follow column width of a line that starts
- * on row, but for those on rows before skip; keeps where the last one went
- * in *lastchar.  A character at column w of its line is on the line's row
- * w / columns. */
-static void putchars(frameout *o, const char *s, size_t n, size_t width, size_t row,
-		     unsigned columns, size_t skip, size_t *lastchar)
-{
-	if (row + (columns == 0 ? 0 : width / columns) >= skip) {
-		put(o, s, n);
-		*lastchar = o->len - 1;
-		return;
-	}
-	for (size_t k = 0; k < n; k++) {
-		if (row + (columns == 0 ? 0 : (width + k) / columns) >= skip) {
-			*lastchar = o->len;
-			putch(o, s[k]);
-		}
-	}
-}
-
-/* The printed width of the text from i up to the next tab or line end,
- * which is where *end is set; *last is where its last printed character is,
- * or SIZE_MAX where it has none.  Escape sequences and other control
- * characters take no column. */
-static size_t spanwidth(const char *text, size_t n, size_t i, size_t *end, size_t *last)
-{
-	size_t width = 0, lastprinted = SIZE_MAX;
-	while (i < n) {
-		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (c >= ' ') {
-			const size_t from = i;
-			while (++i < n && static_cast<unsigned char>(text[i]) >= ' ') {
-			}
-			width += i - from;
-			lastprinted = i - 1;
-			continue;
-		}
-		if (c == '\t' || c == '\n')
-			break;
-		if (c == '\033')
-			i = escapeend(text, n, i);
-		i++;
-	}
-	*end = i;
-	*last = lastprinted;
-	return width;
-}
+/* A report as rows of a width (0: a row a line). */
+struct measure {
+	size_t rows;     /* in all, at least one */
+	size_t widest;   /* the printed width of the widest row */
+	size_t lastrow;  /* the printed width of the last row */
+};
 
 /*
- * Walks the text as a terminal places it, written from the start of a row,
- * and appends it to the frame with each tab as spaces, leaving out the
- * characters of its first skip rows (their escape sequences still go out,
- * so that the colours are right); with erase, each line that does not fill
- * its last row erases its tail, and the last line everything below.  Keeps
- * the lines' printed widths in d, and returns the rows from the text's
- * first to the one the cursor ends on.
+ * Walks the text as rows of the given width: each printed character (a tab
+ * is the spaces to the next multiple of 8 of its line) goes to column col
+ * of row row, and a line end ends the row.  Escape sequences and other
+ * control characters take no column.  With o, appends what goes out: the
+ * characters of the rows from skip on, the escape sequences of all rows (so
+ * that the colours are right), a newline after each row but the last, the
+ * erase of each row's tail that does not fill the width, and the erase below
+ * the last row, placed before its last character where that fills the width
+ * (the cursor then waits on it with the wrap pending, and an erase would take
+ * it).
  */
-static size_t walk(const char *text, size_t n, unsigned columns, size_t skip, bool erase,
-		   frameout *o, drawstate *d)
+static measure walk(const char *text, size_t n, unsigned columns, frameout *o, size_t skip,
+		    bool erase, const measure *m)
 {
 	static const char spaces[] = "        ";
-	size_t width = 0;  /* printed columns of the line so far */
-	size_t row = 0;    /* the row its line starts on */
-	size_t lines = 0;
-	size_t lastchar = SIZE_MAX;  /* where the line's last character went */
-	size_t linestart = o->len;
+	measure got = {1, 0, 0};
+	size_t row = 0, col = 0, linecol = 0;
+
+	/* Ends the row, by a line end or by its width. */
+	auto endrow = [&]() {
+		if (o != nullptr && row >= skip) {
+			if (erase && (columns == 0 || col < columns))
+				put(o, "\033[K", 3);
+			put(o, "\n", 1);
+		}
+		if (col > got.widest)
+			got.widest = col;
+		row++;
+		col = 0;
+		got.rows++;
+	};
+	/* Places k printed characters of s. */
+	auto place = [&](const char *s, size_t k) {
+		while (k > 0) {
+			if (columns != 0 && col == columns)
+				endrow();
+			size_t take = columns == 0 ? k : columns - col < k ? columns - col : k;
+			if (o != nullptr && row >= skip) {
+				const bool last = m != nullptr && row == m->rows - 1;
+				if (erase && last && columns != 0 && m->lastrow == columns &&
+				    col + take == columns) {
+					put(o, s, take - 1);
+					put(o, "\033[J", 3);
+					put(o, s + take - 1, 1);
+				} else {
+					put(o, s, take);
+				}
+			}
+			col += take;
+			linecol += take;
+			s += take;
+			k -= take;
+		}
+	};
 
 	for (size_t i = 0; i < n; i++) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
-		if (skip == 0 && c != '\t' && c != '\n') {
-			/* Nothing left out: up to the next tab or line end, in one
-			 * copy. */
-			size_t end, last;
-			const size_t w = spanwidth(text, n, i, &end, &last);
-			if (last != SIZE_MAX)
-				lastchar = o->len + (last - i);
-			put(o, text + i, end - i);
-			width += w;
-			i = end - 1;
-		} else if (c >= ' ') {
+		if (c >= ' ') {
 			size_t j = i + 1;
 			while (j < n && static_cast<unsigned char>(text[j]) >= ' ')
 				j++;
-			putchars(o, text + i, j - i, width, row, columns, skip, &lastchar);
-			width += j - i;
+			place(text + i, j - i);
 			i = j - 1;
 		} else if (c == '\t') {
-			const size_t pad = 8 - width % 8;
-			putchars(o, spaces, pad, width, row, columns, skip, &lastchar);
-			width += pad;
-		} else if (c == '\033') {
-			const size_t end = escapeend(text, n, i);
-			put(o, text + i, end - i + 1);
-			i = end;
+			place(spaces, 8 - linecol % 8);
 		} else if (c == '\n') {
-			const size_t rows = linerows(width, columns);
-			if (row + rows - 1 >= skip) {
-				if (erase && !fills(width, columns))
-					put(o, "\033[K", 3);
-				putch(o, '\n');
-				linestart = o->len;
-			}
-			if (lines < KEPTLINES)
-				d->widths[lines] = width;
-			lines++;
-			row += rows;
-			width = 0;
-			lastchar = SIZE_MAX;
-		} else if (row + (columns == 0 ? 0 : width / columns) >= skip) {
-			/* Other control characters take no column. */
-			putch(o, static_cast<char>(c));
+			endrow();
+			linecol = 0;
+		} else {
+			const size_t end = c == '\033' ? escapeend(text, n, i) : i;
+			if (o != nullptr && (c == '\033' || row >= skip))
+				put(o, text + i, end - i + 1);
+			i = end;
 		}
 	}
-	if (lines < KEPTLINES)
-		d->widths[lines] = width;
-	d->lines = lines + 1;
-	if (erase) {
-		/* Where the last line fills its last row, the cursor waits on its
-		 * last character with the wrap pending, and an erase there would
-		 * take that character: the erase goes just before it, or on one
-		 * column (every character fills a row) before the line.  A report
-		 * cut to the terminal's height ends on its bottom row, with
-		 * nothing below to erase. */
-		if (!fills(width, columns))
-			put(o, "\033[J", 3);
-		else if (skip == 0)
-			insert(o, columns > 1 && lastchar != SIZE_MAX ? lastchar : linestart, "\033[J", 3);
-	}
-	return row + linerows(width, columns) - 1;
-}
-
-/* The rows from the first of the report on screen to the cursor's, at a
- * width; SIZE_MAX where its lines were too many to keep. */
-static size_t rowsat(const drawstate *d, unsigned columns)
-{
-	if (d->lines > KEPTLINES)
-		return SIZE_MAX;
-	size_t rows = 0;
-	for (size_t i = 0; i < d->lines; i++)
-		rows += linerows(d->widths[i], columns);
-	return rows - 1;
+	if (col > got.widest)
+		got.widest = col;
+	got.lastrow = col;
+	if (o != nullptr && erase && !(columns != 0 && col == columns && col > 0))
+		put(o, "\033[J", 3);
+	return got;
 }
 
 static int clamp(size_t rows)
@@ -260,11 +184,31 @@ void startframes(drawstate *d, bool terminal, int linecount)
 	d->terminal = terminal;
 	d->drawn = false;
 	d->linecount = linecount;
-	d->columns = 0;
 	d->rows = 0;
-	d->lines = 0;
+	d->widest = 0;
 	d->uprows = 0;
 	d->uplen = 0;
+}
+
+/* Where a redraw goes: up over the rows of the report on screen but its
+ * last, to its first row, or to the terminal's top row where that is lower
+ * (moving up stops there); and the rows of the new report left out, so that
+ * it fits between there and the terminal's bottom row without scrolling. */
+struct placement {
+	int up;
+	size_t skip;
+};
+
+static placement place(const drawstate *d, size_t rows, unsigned height)
+{
+	placement p = {d->rows, 0};
+	if (height > 0) {
+		if (static_cast<unsigned>(p.up) > height - 1)
+			p.up = static_cast<int>(height - 1);
+		if (rows > height)
+			p.skip = rows - height;
+	}
+	return p;
 }
 
 /* Draws the report on a terminal. */
@@ -272,46 +216,23 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 			   unsigned columns, unsigned height, bool afresh, bool last)
 {
 	const size_t keep = !last && len > 0 && report[len - 1] == '\n' ? len - 1 : len;
-	bool inplace = d->drawn && !afresh;
-	/* A terminal may re-wrap its rows when its width changes, or cut
-	 * them; only where the report takes the same rows at both widths are
-	 * they where they were drawn. */
-	if (inplace && columns != d->columns)
-		inplace = rowsat(d, columns) != SIZE_MAX &&
-			  rowsat(d, columns) == rowsat(d, d->columns);
-	if (!inplace) {
+	const measure m = walk(report, keep, columns, nullptr, 0, false, nullptr);
+	/* Rows that a terminal now narrower may have re-wrapped or cut: they
+	 * are no longer known to be where they were drawn. */
+	const bool fits = columns == 0 || d->widest <= columns;
+	if (!d->drawn || afresh || !fits) {
 		if (d->drawn)
-			putch(o, '\n');
-		d->rows = clamp(walk(report, keep, columns, 0, d->drawn, o, d));
-		d->columns = columns;
-		return;
+			put(o, "\n", 1);
+		walk(report, keep, columns, o, 0, d->drawn, &m);
+	} else {
+		const placement p = place(d, m.rows, height);
+		put(o, "\r", 1);
+		if (p.up > 0)
+			putup(d, o, p.up);
+		walk(report, keep, columns, o, p.skip, true, &m);
 	}
-	/* A report as tall as the terminal, the one on screen or the one
-	 * drawn, fills it from the top row, where moving up stops; one taller
-	 * leaves out its first rows, so that nothing scrolls.  The rows of the
-	 * one drawn are known once it is walked: where they call for it, it is
-	 * walked again. */
-	int up = height > 0 && static_cast<unsigned>(d->rows) >= height - 1 ? static_cast<int>(height - 1)
-									 : d->rows;
-	const size_t start = o->len;
-	size_t skip = 0, rows;
-	for (;;) {
-		o->len = start;
-		o->ok = true;
-		putch(o, '\r');
-		if (up > 0)
-			putup(d, o, up);
-		rows = walk(report, keep, columns, skip, true, o, d);
-		if (height == 0 || rows < height - 1)
-			break;
-		const size_t cut = rows >= height ? rows + 1 - height : 0;
-		if (up == static_cast<int>(height - 1) && skip == cut)
-			break;
-		up = static_cast<int>(height - 1);
-		skip = cut;
-	}
-	d->rows = clamp(rows);
-	d->columns = columns;
+	d->rows = clamp(m.rows - 1);
+	d->widest = m.widest;
 }
 
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,

@@ -12,21 +12,17 @@
 
 #include "report.h"
 
-/* Room for a report as it goes out: the cursor movement before it, the
- * spaces of its tabs and the erasing of each line's tail. */
-enum { FRAMESIZE = REPORTSIZE + 128 };
-/* Lines of a report on screen whose widths are kept, so that the rows it
- * takes at another width can be counted. */
-enum { KEPTLINES = 8 };
+/* Room for any report as it goes out on a terminal of any width: at one
+ * column each printed character takes a row of its own, with a newline and
+ * the erase of the row's tail. */
+enum { FRAMESIZE = 6 * REPORTSIZE };
 
 struct drawstate {
 	bool terminal;     /* otherwise a pipe or a file */
 	bool drawn;        /* a report went out */
 	int linecount;     /* lines of a report */
-	unsigned columns;  /* the terminal's width when the last was drawn */
 	int rows;          /* rows above the cursor's that the last one takes */
-	size_t lines;      /* its lines, the unfinished last one included */
-	size_t widths[KEPTLINES];  /* their printed widths, up to KEPTLINES */
+	size_t widest;     /* the printed width of its widest row */
 	char up[16];       /* the last cursor-up written, over uprows rows */
 	size_t uplen;
 	int uprows;
@@ -41,25 +37,20 @@ struct drawstate {
  * line per report line when a report went before and the run was not
  * continued since (afresh).
  *
- * On a terminal of the given width and height (0 where unknown) the
- * report's last newline is held back unless it is the last one, so that
- * the cursor waits at the end of its last line, and tabs go out as spaces.
- * The first report is its text.  A later one is drawn in place: from the
- * start of the cursor's row, up over the rows the report on screen takes
- * (no further than the terminal's top row), each line over the old one,
- * with the tail of each line that does not fill its last row erased and
- * everything below the last line erased; a report taller than the terminal
- * leaves out its first rows, so that it does not scroll.  It starts afresh
- * on the line below instead, without moving up, when afresh says that the
- * rows on screen are not known to be what was drawn (a continue, a job in
- * the background), or when the width changed and the report on screen
- * takes other rows at the new width than at the old.
- *
- * rows counts the rows from the report's first to the cursor's: each line
- * takes its printed width (escape sequences take no column, tabs are the
- * spaces to the next multiple of 8 of their line) over the terminal's,
- * rounded up, and at least one row, and a line that fills its last row
- * exactly takes no more; a width of 0 counts each line as one row.
+ * On a terminal of the given width and height (0 where unknown) the report
+ * goes out as rows of that width, each but the last ending in a newline: the
+ * report's last newline is held back unless it is the last report, so that
+ * the cursor waits at the end of its last row, and tabs go out as spaces.
+ * The first report is its rows.  A later one is drawn in place: from the
+ * start of the cursor's row, up over the rows of the report on screen but
+ * the last, no further than the terminal's top row, each row over the old
+ * one, with the tail of each row that does not fill the width erased and
+ * everything below the last row erased; a report taller than the terminal
+ * leaves out its first rows, so that it fits below the top row.  It starts
+ * afresh on the line below instead, without moving up, when afresh says
+ * that the rows on screen are not known to be what was drawn (a continue, a
+ * job in the background), or when a row of the report on screen is wider
+ * than the terminal is now.
  */
 void startframes(drawstate *d, bool terminal, int linecount);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,

@@ -81,12 +81,13 @@ std::function<void(pid_t, int, const std::string &)> ctrlsafter(size_t bytes)
 // rows counted at the old width, over what is above the report.
 TEST(AFrameThatWaited, FollowsAResize)
 {
-	// Lines that wrap at 40 columns and not at 120.
-	const std::string first = fresh({"-t"}, {}, 40, 24);
-	runoptions o = live(40, 24, {"STANDIN_FAIL=mem:3"});
+	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
+	// terminal now 40 wide may have re-wrapped.
+	const std::string first = fresh({"-t"}, {}, 120, 24);
+	runoptions o = live(120, 24, {"STANDIN_FAIL=mem:3"});
 	o.onoutput = ctrlsafter(first.size());
 	o.at = {{1.2, [](pid_t, int pty) {
-			 resize(pty, 120, 24);
+			 resize(pty, 40, 24);
 			 type(pty, "\021");
 		 }}};
 	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
@@ -95,9 +96,9 @@ TEST(AFrameThatWaited, FollowsAResize)
 	const std::string after = r.out.substr(first.size());
 	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below";
 	EXPECT_FALSE(movesup(after.substr(0, after.find("Total")))) << after;
-	emulator e(24, 40);
+	emulator e(24, 120);
 	e.feed(above + first);
-	e.resize(24, 120);
+	e.resize(24, 40);
 	e.feed(after);
 	const screenshot s = e.shot();
 	EXPECT_EQ(std::vector<std::string>(s.rows.begin(), s.rows.begin() + 3), aboverows) << show(s);

@@ -139,7 +139,7 @@ for f in usr/share/man/man1/memglow.1.gz usr/share/man/man1/check_memglow.1.gz \
 	usr/lib/systemd/system/memglow-textfile.timer; do
 	[ -f "$scratch/root/$f" ] || fail "the package holds no $f"
 done
-[ -f "$scratch/root/usr/share/doc/memglow/changelog.gz" ] || fail "the package holds no changelog"
+[ -f "$scratch/root/usr/share/doc/memglow/changelog.Debian.gz" ] || fail "the package holds no changelog"
 cmp -s "$scratch/root/usr/share/doc/memglow/copyright" "$src/LICENSE" || fail "the package holds no copyright file"
 names "$scratch/root/usr/lib/systemd/system/memglow-textfile.service" /usr/sbin/memglow-textfile "$scratch/root"
 # The service is confined: systemd's own score of its exposure, at most 2.0.

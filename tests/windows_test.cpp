@@ -148,17 +148,18 @@ TEST(Windows, AKillWhileAFrameIsMade)
 // afresh below, rather than climb by the rows counted at the old width.
 TEST(Windows, AResizeWhileAFrameIsMade)
 {
-	// Lines that wrap at 40 columns and not at 120.
-	const std::string first = fresh({"-t"}, {}, 40, 24);
+	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
+	// terminal now 40 wide may have re-wrapped.
+	const std::string first = fresh({"-t"}, {}, 120, 24);
 	const gates g({"1", "2", "3", "s2"});
-	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	runoptions o = terminal(120, 24, {g.env(), "STANDIN_FAIL=mem:3"});
 	bool sent = false;
 	o.onoutput = [&](pid_t, int pty, const std::string &) {
 		if (sent)
 			return;
 		sent = true;
 		ASSERT_TRUE(g.waitfor("s2.held"));
-		resize(pty, 120, 24);
+		resize(pty, 40, 24);
 		g.remove("s2");
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
@@ -208,11 +209,12 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 				     memglowpath() + "' '" + STANDIN_LIB + "'";
 	if (system(asnobody.c_str()) != 0)
 		GTEST_SKIP() << "nobody cannot run the program where it was built";
-	// Lines that wrap at 40 columns and not at 120.
-	const std::string first = fresh({"-t"}, {}, 40, 24);
+	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
+	// terminal now 40 wide may have re-wrapped.
+	const std::string first = fresh({"-t"}, {}, 120, 24);
 	const gates g({"1", "2", "3", "b2", "w2"});
 	ASSERT_EQ(chmod(g.dir.c_str(), 0777), 0);
-	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	runoptions o = terminal(120, 24, {g.env(), "STANDIN_FAIL=mem:3"});
 	// The stand-in goes to memglow alone: a sanitized one does not load
 	// into sh or setpriv.
 	o.standin = false;
@@ -226,7 +228,7 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 		sent = true;
 		ASSERT_TRUE(g.waitfor("b2.held"));
 		typeflow(pty, true);
-		resize(pty, 120, 24);
+		resize(pty, 40, 24);
 		g.remove("b2");
 		// The write finds the terminal stopped (or, through a
 		// description that blocks, waits until ^Q).
@@ -248,10 +250,11 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 	struct rlimit saved;
 	if (!allowfdsetsize(&saved))
 		GTEST_SKIP() << "RLIMIT_NOFILE allows no descriptor numbered FD_SETSIZE here";
-	// Lines that wrap at 40 columns and not at 120.
-	const std::string first = fresh({"-t"}, {}, 40, 24);
+	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
+	// terminal now 40 wide may have re-wrapped.
+	const std::string first = fresh({"-t"}, {}, 120, 24);
 	const gates g({"1"});
-	runoptions o = terminal(40, 24, {g.env(), "STANDIN_FAIL=mem:3"});
+	runoptions o = terminal(120, 24, {g.env(), "STANDIN_FAIL=mem:3"});
 	o.fillfds = FD_SETSIZE;
 	bool sent = false, waited = false;
 	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
@@ -262,7 +265,7 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 		g.put("2");
 		g.put("3");
 		waited = waitsforterminal(pid);
-		resize(pty, 120, 24);
+		resize(pty, 40, 24);
 		for (int i = 0; i < 1000 && !actedon(pid); i++)
 			usleep(10000);
 		type(pty, "\021");
