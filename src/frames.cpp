@@ -183,6 +183,7 @@ void startframes(drawstate *d, bool terminal, int linecount)
 {
 	d->terminal = terminal;
 	d->drawn = false;
+	d->holds = false;
 	d->linecount = linecount;
 	d->rows = 0;
 	d->widest = 0;
@@ -221,7 +222,7 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 	 * are no longer known to be where they were drawn. */
 	const bool fits = columns == 0 || d->widest <= columns;
 	if (!d->drawn || afresh || !fits) {
-		if (d->drawn)
+		if (d->drawn && d->holds)
 			put(o, "\n", 1);
 		walk(report, keep, columns, o, 0, d->drawn, &m);
 	} else {
@@ -231,6 +232,7 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 			putup(d, o, p.up);
 		walk(report, keep, columns, o, p.skip, true, &m);
 	}
+	d->holds = keep < len;
 	d->rows = clamp(m.rows - 1);
 	d->widest = m.widest;
 }

@@ -21,6 +21,7 @@ struct drawstate {
 	bool terminal;     /* otherwise a pipe or a file */
 	bool drawn;        /* a report went out */
 	int linecount;     /* lines of a report */
+	bool holds;        /* the last one holds its newline back */
 	int rows;          /* rows above the cursor's that the last one takes */
 	size_t widest;     /* the printed width of its widest row */
 	char up[16];       /* the last cursor-up written, over uprows rows */
@@ -39,15 +40,17 @@ struct drawstate {
  *
  * On a terminal of the given width and height (0 where unknown) the report
  * goes out as rows of that width, each but the last ending in a newline: the
- * report's last newline is held back unless it is the last report, so that
- * the cursor waits at the end of its last row, and tabs go out as spaces.
+ * report's last newline is held back unless last says that the run ends with
+ * it (or that nothing is to be drawn over it), so that the cursor waits at
+ * the end of its last row, and tabs go out as spaces.
  * The first report is its rows.  A later one is drawn in place: from the
  * start of the cursor's row, up over the rows of the report on screen but
  * the last, no further than the terminal's top row, each row over the old
  * one, with the tail of each row that does not fill the width erased and
  * everything below the last row erased; a report taller than the terminal
  * leaves out its first rows, so that it fits below the top row.  It starts
- * afresh on the line below instead, without moving up, when afresh says
+ * afresh instead, on the line below one that holds its newline, without
+ * moving up, when afresh says
  * that the rows on screen are not known to be what was drawn (a continue, a
  * job in the background), or when a row of the report on screen is wider
  * than the terminal is now.

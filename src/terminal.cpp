@@ -17,11 +17,11 @@
  * that ends the run ends it in its handler.
  *
  * A job in the background never moves the cursor up: the shell may have
- * written below its report since.  Each of its reports starts afresh below,
- * and so does the first one back in the foreground, which the terminal
- * tells (bash's and zsh's fg send no SIGCONT to a running job).  A continue
- * starts afresh too: the shell wrote below the report while the run was
- * stopped.
+ * written below its report since.  Each of its reports starts afresh below
+ * and ends with its newline, and the first one back in the foreground
+ * starts afresh, which the terminal tells (bash's and zsh's fg send no
+ * SIGCONT to a running job).  A continue starts afresh too: the shell wrote
+ * below the report while the run was stopped.
  */
 #include <cerrno>
 #include <climits>
@@ -242,7 +242,7 @@ static void finishnow(void)
 					break;
 				pendingdone += static_cast<size_t>(n);
 			}
-			holds = pendingdone == pendinglen;
+			holds = pendingdone == pendinglen && screen.holds;
 		}
 		if (holds && write(ttyfd, "\n", 1) < 0) {
 		}
@@ -342,10 +342,13 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 	continued = 0;
 	builtresizes = resizes;
 	if (onterminal) {
+		/* A report drawn in the background ends with its newline:
+		 * the shell's prompt and what is typed go below it. */
 		if (refreshing) {
 			const bool back = !foreground();
 			*afresh = *afresh || back || behind;
 			behind = back;
+			last = last || back;
 		}
 		struct winsize ws;
 		if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0) {
@@ -387,7 +390,7 @@ int showreport(const char *report, size_t len, bool last)
 		pendingdone = 0;
 		status = writepending(false);
 	} while (status == REBUILD);
-	held = true;
+	held = screen.holds;
 	pendinglen = pendingdone = 0;
 	return status;
 }

@@ -106,14 +106,15 @@ std::vector<std::string> reportrows(const std::vector<std::string> &args,
 }
 
 // A job in the background never moves up over what the shell wrote after
-// its report: each report starts below.  Back in the foreground, the report
-// starts afresh once more and then stays in place.
+// its report: each report starts below, and ends with its newline, so that
+// what the shell writes starts a row of its own.  Back in the foreground,
+// the report starts afresh once more and then stays in place.
 TEST(Background, TheShellsLinesStay)
 {
 	const std::string mem = example + ";8589934592 2147483648 0;8589934592 3221225472 0;" +
 				"8589934592 4294967296 0;8589934592 536870912 0";
 	std::vector<std::string> env = figures(mem, "");
-	runoptions o = shell("env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.45; printf '\\none\\ntwo\\nthree\\n'; sleep 0.5; "
+	runoptions o = shell("env LD_PRELOAD=\"$MEMGLOW_STANDIN\" \"$0\" \"$@\" & sleep 0.45; printf 'one\\ntwo\\nthree\\n'; sleep 0.5; "
 			     "kill $!; wait $!", env);
 	runresult r = runmemglow({"-t", "-s", "0.3"}, o);
 	const screenshot got = render(r.out, 40, 80);

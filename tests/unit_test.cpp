@@ -512,6 +512,57 @@ std::string onterminal(const std::string &bytes)
 	return out;
 }
 
+// Frames built for one width and drawn by a terminal already at another, as
+// tmux draws them while an edge is dragged (it tells the new size late) and
+// a terminal at the far end of a slow link does: the lines above the report
+// stay, whatever the widths, and once built and drawn at one width the
+// report is in place.
+TEST(Redraw, FramesDrawnAtAWidthNotYetReported)
+{
+	const std::string line(68, '#'), report = "Physical  : \033[1;32m" + line + "\033[0m\n" +
+						   "Swap      : \033[1;32m" + line + "\033[0m\n" +
+						   "Total     : " + std::string(58, '%') + "\n";
+	struct step {
+		unsigned built, drawn;
+	};
+	struct {
+		const char *name;
+		std::vector<step> steps;
+	} cases[] = {
+		{"two resizes at once", {{50, 50}, {55, 100}, {55, 100}, {100, 100}, {100, 100}}},
+		{"a drag, column by column", {{50, 50}, {50, 51}, {51, 52}, {52, 53}, {53, 54}, {54, 60},
+					     {60, 70}, {70, 85}, {85, 85}}},
+		{"a slow link, one resize", {{55, 55}, {55, 100}, {55, 100}, {100, 100}}},
+		{"narrower, told late", {{100, 100}, {100, 55}, {55, 55}, {55, 55}}},
+		{"narrower and wider at once", {{100, 100}, {100, 40}, {40, 120}, {120, 120}}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		emulator e(40, static_cast<int>(c.steps.front().drawn));
+		std::string shell;
+		for (int i = 1; i <= 9; i++)
+			shell += "line" + std::to_string(i) + "\r\n";
+		e.feed(shell);
+		drawstate d;
+		startframes(&d, true, 3);
+		int width = static_cast<int>(c.steps.front().drawn);
+		for (const auto &st : c.steps) {
+			if (static_cast<int>(st.drawn) != width) {
+				width = static_cast<int>(st.drawn);
+				e.resize(40, width);
+			}
+			e.feed(onterminal(frame(&d, report, st.built, false, false, 40)));
+			const screenshot got = e.shot();
+			for (int i = 0; i < 9; i++)
+				ASSERT_EQ(got.rows[static_cast<size_t>(i)], "line" + std::to_string(i + 1))
+					<< st.built << " drawn at " << st.drawn << "\n" << show(got);
+		}
+		// Built and drawn at the last width twice: the second in place.
+		const std::string again = frame(&d, report, c.steps.back().built, false, false, 40);
+		EXPECT_EQ(again.substr(0, 2), "\r\033") << c.steps.back().built;
+	}
+}
+
 // Random reports drawn one after another into a real terminal emulator:
 // after each, the screen shows the report as a fresh draw on a blank screen
 // of the same width does, and the line above it stays.
