@@ -126,6 +126,11 @@ echo "two builds, one package: $(sha256sum "$deb" | cut -c1-16)"
 lintian --fail-on error,warning "$deb" || fail "lintian"
 [ "$(dpkg-deb -f "$deb" Version)" = "$epoch:$release" ] ||
 	fail "the package's version is $(dpkg-deb -f "$deb" Version), not $epoch:$release"
+# The maintainer scripts that keep systemd in step with the timer.
+for script in postinst prerm postrm; do
+	dpkg-deb -I "$deb" "$script" | cmp -s - "$src/contrib/debian/$script" ||
+		fail "the package's $script is not contrib/debian/$script"
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libstatgrab*) ;; *) fail "the package does not depend on libstatgrab" ;; esac
