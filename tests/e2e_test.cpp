@@ -463,8 +463,8 @@ TEST(EndToEnd, RealLibrary)
 
 // On a terminal a report is drawn with its last newline held back and its
 // tabs as spaces, and each refresh goes back to the start of the row, up
-// over the rows the last report took at the terminal's width, counting lines
-// that wrapped, and draws each line over the old one, erasing what is left;
+// over the rows the last report was drawn in, its lines broken into rows of
+// the terminal's width, and draws each row over the old one, erasing what is left;
 // into a pipe the cursor goes up one line per line.  The stand-in's lines are 73 columns wide and its Total line 76.
 TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 {
@@ -514,7 +514,7 @@ TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 		if (c.columns < 0)
 			EXPECT_EQ(r.out, c.report + up + c.report) << c.name;
 		else
-			EXPECT_EQ(r.out, asdrawn(c.report) + "\r" + up +
+			EXPECT_EQ(r.out, asdrawn(c.report, static_cast<size_t>(c.columns)) + "\r" + up +
 						 asredrawn(c.report, static_cast<size_t>(c.columns)) + "\n")
 				<< c.name;
 		EXPECT_EQ(r.err, failed) << c.name;
@@ -523,8 +523,8 @@ TEST(EndToEnd, RefreshOnATerminalMovesUpOverWrappedRows)
 }
 
 
-// A terminal resized between two reports: where the report on screen now
-// takes other rows than it did, the next report starts afresh below it;
+// A terminal resized between two reports: where it is now narrower than a
+// row of the report on screen, the next report starts afresh below it;
 // where the width is back where it was by then, it is drawn in place.
 TEST(EndToEnd, RefreshFollowsAResizedTerminal)
 {
@@ -536,7 +536,7 @@ TEST(EndToEnd, RefreshFollowsAResizedTerminal)
 		o.env = {"STANDIN_FAIL=mem:3"};
 		bool resized = false;
 		o.onoutput = [&](pid_t, int pty, const std::string &out) {
-			if (resized || out.size() < asdrawn(bars + total).size())
+			if (resized || out.size() < asdrawn(bars + total, 80).size())
 				return;
 			for (unsigned short w : widths) {
 				struct winsize ws = {};
@@ -549,7 +549,7 @@ TEST(EndToEnd, RefreshFollowsAResizedTerminal)
 		runresult r = runmemglow({"-t", "-s", "0.5"}, o);
 		EXPECT_TRUE(resized);
 		const size_t width = widths.back();
-		EXPECT_EQ(r.out, asdrawn(bars + total) + (width == 80 ? "\r\033[2A" : "\n") +
+		EXPECT_EQ(r.out, asdrawn(bars + total, 80) + (width == 80 ? "\r\033[2A" : "\n") +
 				 asredrawn(bars + total, width) + "\n")
 			<< widths.size();
 		EXPECT_EQ(r.status, 1);
@@ -585,12 +585,12 @@ TEST(EndToEnd, StopAndContinueStartsAfreshBelow)
 		o.realsleep = true;
 		o.ptycolumns = terminal ? 80 : -1;
 		o.env = {"STANDIN_FAIL=mem:4"};
-		stopper once{terminal ? asdrawn(report).size() : report.size(), 1};
+		stopper once{terminal ? asdrawn(report, 80).size() : report.size(), 1};
 		o.onoutput = [&](pid_t pid, int, const std::string &out) { once(pid, out); };
 		runresult r = runmemglow({"-t", "-s", "0.5"}, o);
 		EXPECT_EQ(once.done, 1);
 		if (terminal)
-			EXPECT_EQ(r.out, asdrawn(report) + "\n" + asredrawn(report, 80) + "\r\033[2A" +
+			EXPECT_EQ(r.out, asdrawn(report, 80) + "\n" + asredrawn(report, 80) + "\r\033[2A" +
 					 asredrawn(report, 80) + "\n");
 		else
 			EXPECT_EQ(r.out, report + report + "\033[3A" + report);

@@ -22,12 +22,19 @@ inline std::string framedbar(unsigned hashes, unsigned percents, unsigned dots)
 	       "\033[1;30m]\033[1;37m ";
 }
 
-// A report as it goes to a terminal: each tab as the spaces to the next
-// multiple of 8 in its line, and the last newline held back.
-inline std::string asdrawn(const std::string &report)
+// A report as it goes to a terminal of the given width (0: unknown) the
+// first time: its lines broken into rows of that width, each ending in a
+// newline, its tabs as spaces and its last newline held back.
+inline std::string asdrawn(const std::string &report, size_t columns = 0)
 {
 	std::string out;
 	size_t column = 0;
+	auto place = [&](char c) {
+		if (columns > 0 && column > 0 && column % columns == 0)
+			out += '\n';
+		out += c;
+		column++;
+	};
 	for (size_t i = 0; i < report.size(); i++) {
 		const char c = report[i];
 		if (c == '\033') {
@@ -39,11 +46,10 @@ inline std::string asdrawn(const std::string &report)
 			column = 0;
 		} else if (c == '\t') {
 			do {
-				out += ' ';
-			} while (++column % 8 != 0);
+				place(' ');
+			} while (column % 8 != 0);
 		} else {
-			out += c;
-			column++;
+			place(c);
 		}
 	}
 	if (!out.empty() && out.back() == '\n')
@@ -52,15 +58,15 @@ inline std::string asdrawn(const std::string &report)
 }
 
 // A report as it goes to a terminal drawn over another one of the given
-// width: as drawn, with the tail of each line that does not fill its last
-// row erased, and everything below the last line erased; where the last
-// line fills its last row, just before its last character.
+// width: as drawn, with the tail of each row that does not fill the width
+// erased, and everything below the last row erased; where the last row
+// fills the width, just before its last character.
 inline std::string asredrawn(const std::string &report, size_t columns)
 {
-	const std::string drawn = asdrawn(report);
+	const std::string drawn = asdrawn(report, columns);
 	std::string out;
 	size_t width = 0, lastchar = 0;
-	auto fills = [&]() { return columns > 0 && width > 0 && width % columns == 0; };
+	auto fills = [&]() { return columns > 0 && width == columns; };
 	for (size_t i = 0; i < drawn.size(); i++) {
 		const char c = drawn[i];
 		if (c == '\033') {
