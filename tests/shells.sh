@@ -253,7 +253,7 @@ else
 		>"$tmp/bin/usershell"
 	chmod 755 "$tmp/bin/usershell"
 	line="$env su -s $tmp/bin/usershell nobody"
-	scenario "su: ^S, widened, ^Q" "$line" 40 "type:echo above" "type:$cmd" open:1 report:1 key:C-s open:2 \
+	scenario "su: ^S, widened, ^Q" "$line" 80 "type:echo above" "type:$cmd" open:1 report:1 key:C-s open:2 \
 		width:120 key:C-q open:3 report:3 -- 3+ "echo above" "$cmd"
 	scenario "su: ^S, ^Z, ^Q, bg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
 		key:C-q type:bg job:mg report:2 line type:fg job:mg open:3 report:3 -- 3 "$cmd" bg fg
