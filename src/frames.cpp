@@ -191,6 +191,13 @@ void startframes(drawstate *d, bool terminal, int linecount)
 	d->uplen = 0;
 }
 
+/* Rows that a terminal now narrower may have re-wrapped or cut are no
+ * longer known to be where they were drawn. */
+bool fitsonscreen(const drawstate *d, unsigned columns)
+{
+	return columns == 0 || d->widest <= columns;
+}
+
 /* Where a redraw goes: up over the rows of the report on screen but its
  * last, to its first row, or to the terminal's top row where that is lower
  * (moving up stops there); and the rows of the new report left out, so that
@@ -218,10 +225,7 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 {
 	const size_t keep = !last && len > 0 && report[len - 1] == '\n' ? len - 1 : len;
 	const measure m = walk(report, keep, columns, nullptr, 0, false, nullptr);
-	/* Rows that a terminal now narrower may have re-wrapped or cut: they
-	 * are no longer known to be where they were drawn. */
-	const bool fits = columns == 0 || d->widest <= columns;
-	if (!d->drawn || afresh || !fits) {
+	if (!d->drawn || afresh || !fitsonscreen(d, columns)) {
 		if (d->drawn && d->holds)
 			put(o, "\n", 1);
 		walk(report, keep, columns, o, 0, d->drawn, &m);

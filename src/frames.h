@@ -56,6 +56,9 @@ struct drawstate {
  * than the terminal is now.
  */
 void startframes(drawstate *d, bool terminal, int linecount);
+/* Whether the rows of the report on screen still fit a terminal of that
+ * width (0 where unknown), so that the next one can be drawn over them. */
+bool fitsonscreen(const drawstate *d, unsigned columns);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, unsigned height, bool afresh, bool last);
 

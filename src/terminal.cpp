@@ -1,20 +1,18 @@
 // SPDX-License-Identifier: ISC
 /*
- * Standard output while a run draws its reports, and the signals that bear
- * on it.
+ * Standard output while a run draws its reports.
  *
  * Into a pipe or a file each frame goes through standard output's buffer.
  * On a terminal a refreshing run writes its frames through a description of
  * the terminal of its own, opened without blocking, so that no write can
  * hang the run (a terminal stopped with ^S takes no bytes): it waits for the
- * terminal in pselect, where the signals it holds back come through, like
- * in its pauses.  Where it can have none (a pseudo-terminal's master, or
- * another user's terminal that is not the controlling one) it writes
- * through standard output, and asks first whether the terminal takes
- * bytes, so that it waits in the same place.  While a frame is written the
- * handlers only note what came, and the run acts on it where it stands, so
- * that it always knows how much of the frame went out; elsewhere a signal
- * that ends the run ends it in its handler.
+ * terminal in pselect, where the signals come through, like in its pauses.
+ * Where it can have none (a pseudo-terminal's master, or another user's
+ * terminal that is not the controlling one) it writes through standard
+ * output, and asks first whether the terminal takes bytes, so that it waits
+ * in the same place.  From the making of a frame until it is all out the
+ * signals are only noted: the run acts on them where it stands, so that it
+ * always knows how much of the frame went out.
  *
  * A job in the background never moves the cursor up: the shell may have
  * written below its report since.  Each of its reports starts afresh below
@@ -25,7 +23,6 @@
  */
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,84 +37,40 @@
 #include <unistd.h>
 
 #include "frames.h"
+#include "signals.h"
 #include "terminal.h"
 
-/* How long the terminal's size must stay put after a resize before the
- * report is drawn anew, in nanoseconds: an edge being dragged sends many. */
+/* How long the terminal's size must stay put after a resize or a continue
+ * before the report is drawn anew, in nanoseconds: an edge being dragged
+ * sends many resizes, and some programs continue their child twice.  Where
+ * the report will be a copy anyway, longer: a multiplexer tells the size up
+ * to 0.3 s late while an edge is dragged. */
 static const int64_t SETTLENS = 200000000;
+static const int64_t COPYSETTLENS = 500000000;
 /* The longest piece of a pause handed to pselect, in seconds: a 32-bit
  * time_t holds it. */
 static const int64_t PAUSEPIECE = 100000000;
 
-static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+/* The run's output.  The ending signals' handler reads it (finishnow) only
+ * where the run acts on them at once, so never while it changes. */
+struct output {
+	bool onterminal;
+	bool refreshing;
+	int fd;            /* where frames go on a terminal */
+	bool blocking;     /* writes to fd can block */
+	pid_t group;
+	drawstate screen;
+	bool behind;       /* the last frame was built in the background */
+	bool held;         /* the report on screen holds its newline back */
+	signalsseen built; /* what had come when the last frame was built */
+	/* The frame being written (or the newline given back), and how much
+	 * of it went out. */
+	char frame[FRAMESIZE];
+	const char *pending;
+	size_t pendinglen, pendingdone;
+};
 
-static volatile sig_atomic_t continued = 0;
-static volatile sig_atomic_t resizes = 0;
-static volatile sig_atomic_t endsig = 0;
-/* Whether an ending signal ends the run in its handler: everywhere but
- * while a frame is written, where the run must know how much went out. */
-static volatile sig_atomic_t atonce = 0;
-
-static drawstate screen;
-static bool onterminal = false;
-static bool refreshing = false;
-static int ttyfd = STDOUT_FILENO;
-static bool blocking = false;  /* writes to ttyfd can block */
-static bool behind = false;    /* the last frame was built in the background */
-static sigset_t heldback;   /* the signals held back but while waiting */
-static sigset_t waitmask;   /* the mask the run started with */
-static bool ended[sizeof ending / sizeof ending[0]];  /* handled by us */
-static pid_t group = 0;
-static int seenresizes = 0;
-static int builtresizes = 0;  /* resizes when the frame was built */
-
-/* The frame being written (or the newline given back), how much of it went
- * out, and whether the report on screen holds its newline: every report of
- * a refreshing run on a terminal does, once it is all out. */
-static char frame[FRAMESIZE];
-static const char *pending = frame;
-static size_t pendinglen = 0, pendingdone = 0;
-static bool held = false;
-
-static void oncontinue(int)
-{
-	continued = 1;
-}
-
-static void onresize(int)
-{
-	resizes = resizes + 1;
-}
-
-[[noreturn]] static void endnow(void);
-
-static void onend(int sig)
-{
-	if (endsig == 0)
-		endsig = sig;
-	if (atonce)
-		endnow();
-}
-
-static void handle(int sig, void (*handler)(int), int flags)
-{
-	struct sigaction sa;
-	memset(&sa, 0, sizeof sa);
-	sa.sa_handler = handler;
-	sa.sa_flags = flags;
-	sigemptyset(&sa.sa_mask);
-	for (int e : ending)
-		sigaddset(&sa.sa_mask, e);
-	sigaction(sig, &sa, nullptr);
-}
-
-/* Whether the signal is left to its default action: a signal the run was
- * started with ignored stays ignored. */
-static bool defaulted(int sig)
-{
-	struct sigaction old;
-	return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL;
-}
+static output out;
 
 /* A description of standard output's terminal of our own, that does not
  * block, numbered above standard error so that a stream closed at the start
@@ -154,67 +107,23 @@ static int openterminal(void)
 	return fd < 0 ? STDOUT_FILENO : fd;
 }
 
-/* Where the run samples and formats: an ending signal ends it at once. */
-static void actatonce(void)
-{
-	atonce = 1;
-	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-}
-
-/* Where a frame is written: the signals are noted, and act only while the
- * run writes or waits. */
-static void holdback(void)
-{
-	sigprocmask(SIG_BLOCK, &heldback, nullptr);
-	atonce = 0;
-}
-
-void startoutput(int linecount, bool refresh)
-{
-	onterminal = isatty(STDOUT_FILENO) != 0;
-	refreshing = refresh;
-	startframes(&screen, onterminal, linecount);
-	if (!refreshing)
-		return;
-	sigprocmask(SIG_SETMASK, nullptr, &waitmask);
-	sigemptyset(&heldback);
-	handle(SIGCONT, oncontinue, SA_RESTART);
-	sigaddset(&heldback, SIGCONT);
-	if (onterminal) {
-		handle(SIGWINCH, onresize, SA_RESTART);
-		sigaddset(&heldback, SIGWINCH);
-		/* Without SA_RESTART: a write or a wait that an ending signal
-		 * interrupts returns, and the run ends. */
-		for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
-			ended[i] = defaulted(ending[i]);
-			if (ended[i]) {
-				handle(ending[i], onend, 0);
-				sigaddset(&heldback, ending[i]);
-			}
-		}
-		ttyfd = openterminal();
-		blocking = (fcntl(ttyfd, F_GETFL) & O_NONBLOCK) == 0;
-		group = getpgrp();
-	}
-	actatonce();
-}
-
 /* Whether the run is in its terminal's foreground process group; a
  * terminal without job control counts as the foreground. */
 static bool foreground(void)
 {
-	const pid_t foregroup = tcgetpgrp(ttyfd);
-	return foregroup < 0 || foregroup == group;
+	const pid_t foregroup = tcgetpgrp(out.fd);
+	return foregroup < 0 || foregroup == out.group;
 }
 
-/* Back to the signals' default actions, and to the mask the run started
- * with: a signal held back acts now. */
-static void defaults(void)
+/* The terminal's width and height, 0 where unknown. */
+static void terminalsize(unsigned *columns, unsigned *rows)
 {
-	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++)
-		if (ended[i])
-			signal(ending[i], SIG_DFL);
-	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
+	struct winsize ws;
+	*columns = *rows = 0;
+	if (ioctl(out.fd, TIOCGWINSZ, &ws) == 0) {
+		*columns = ws.ws_col;
+		*rows = ws.ws_row;
+	}
 }
 
 /* Whether a descriptor takes bytes now; one in error does, and the write
@@ -232,233 +141,249 @@ static bool takesbytes(int fd)
  * of it may be done in a signal handler. */
 static void finishnow(void)
 {
-	if (foreground() && takesbytes(ttyfd)) {
-		bool holds = held;
-		if (pendingdone > 0) {
-			while (pendingdone < pendinglen) {
-				const ssize_t n = write(ttyfd, pending + pendingdone,
-							pendinglen - pendingdone);
-				if (n <= 0)
-					break;
-				pendingdone += static_cast<size_t>(n);
-			}
-			holds = pendingdone == pendinglen && screen.holds;
+	if (!foreground() || !takesbytes(out.fd))
+		return;
+	bool holds = out.held;
+	if (out.pendingdone > 0) {
+		while (out.pendingdone < out.pendinglen) {
+			const ssize_t n = write(out.fd, out.pending + out.pendingdone,
+						out.pendinglen - out.pendingdone);
+			if (n <= 0)
+				break;
+			out.pendingdone += static_cast<size_t>(n);
 		}
-		if (holds && write(ttyfd, "\n", 1) < 0) {
-		}
+		holds = out.pendingdone == out.pendinglen && out.screen.holds;
+	}
+	if (holds && write(out.fd, "\n", 1) < 0) {
 	}
 }
 
-/* Ends the process by the ending signal that came first; they are held
- * back wherever this is called.  Another that comes meanwhile would be let
- * through with it, and some systems let pending signals through lowest
- * number first (a SIGINT before the SIGTERM raised; Linux lets a raised
- * one through first): the others are ignored while the first acts. */
-[[noreturn]] static void raiseend(void)
+void startoutput(int linecount, bool refreshing)
 {
-	const int sig = endsig;
-	for (size_t i = 0; i < sizeof ending / sizeof ending[0]; i++) {
-		if (ended[i])
-			signal(ending[i], ending[i] == sig ? SIG_DFL : SIG_IGN);
+	out.onterminal = isatty(STDOUT_FILENO) != 0;
+	out.refreshing = refreshing;
+	out.fd = STDOUT_FILENO;
+	startframes(&out.screen, out.onterminal, linecount);
+	if (!refreshing)
+		return;
+	if (out.onterminal) {
+		out.fd = openterminal();
+		out.blocking = (fcntl(out.fd, F_GETFL) & O_NONBLOCK) == 0;
+		out.group = getpgrp();
 	}
-	raise(sig);
-	sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-	_exit(128 + sig);
+	takesignals(out.onterminal, finishnow);
+	out.built = seensignals();
 }
 
-/* Ends the run by the ending signal that came, finishing what can be. */
-[[noreturn]] static void endnow(void)
+/* Waits until the terminal takes bytes, or something comes that is not in
+ * seen. */
+static void waitforterminal(const signalsseen &seen)
 {
-	finishnow();
-	raiseend();
+	fd_set w;
+	FD_ZERO(&w);
+	FD_SET(out.fd, &w);
+	holdsignals();
+	const signalsseen now = seensignals();
+	if (now.ending == seen.ending && now.continues == seen.continues && now.resizes == seen.resizes)
+		pselect(out.fd + 1, nullptr, &w, nullptr, nullptr, waitmask());
+	releasesignals();
 }
 
-enum { WRITTEN = 0, REBUILD = 1 };
+enum writeresult { WROTE, STALE, ENDING, FAILED };
 
-/* Writes what is pending to the terminal, waiting where it takes no bytes
- * now.  An ending signal ends the run on the way or as it goes out, or,
- * while the run ends anyway (ending), only stops the writing.  WRITTEN;
- * REBUILD where the run waited (or was interrupted) before any of it went
- * out, since the terminal may have changed meanwhile; or -1 with errno. */
-static int writepending(bool ending)
+/*
+ * Writes what is pending to the terminal, waiting where it takes no bytes
+ * now.  WROTE; ENDING where an ending signal came; FAILED with errno; or,
+ * for a frame none of which went out, STALE where a continue or a resize
+ * came since it was built or the run waited (an ending signal, or a ^S on a
+ * terminal that sends no resize, may have come meanwhile): it is to be
+ * built again from the terminal as it is now.
+ */
+static writeresult writeout(bool frame)
 {
-	while (pendingdone < pendinglen) {
-		if (endsig != 0) {
-			if (!ending)
-				endnow();
-			finishnow();
-			return WRITTEN;
-		}
-		/* The ending signals come through while writing: a job in the
-		 * background that the terminal stops (stty tostop) can still
-		 * be ended. */
-		sigprocmask(SIG_SETMASK, &waitmask, nullptr);
-		/* A continue or a resize that came while the frame was built
-		 * (the run may have been stopped there) leaves it stale: it is
-		 * built again while none of it went out. */
-		const bool stale = pendingdone == 0 && !ending &&
-				   (continued != 0 || resizes != builtresizes);
-		if (endsig != 0 || stale) {
-			sigprocmask(SIG_BLOCK, &heldback, nullptr);
-			if (endsig != 0)
-				continue;
-			return REBUILD;
-		}
+	while (out.pendingdone < out.pendinglen) {
+		const signalsseen s = seensignals();
+		if (s.ending != 0)
+			return ENDING;
+		if (frame && out.pendingdone == 0 &&
+		    (s.continues != out.built.continues || s.resizes != out.built.resizes))
+			return STALE;
 		ssize_t n = -1;
 		int err = EAGAIN;
-		if (!blocking || takesbytes(ttyfd)) {
-			n = write(ttyfd, pending + pendingdone, pendinglen - pendingdone);
+		if (!out.blocking || takesbytes(out.fd)) {
+			n = write(out.fd, out.pending + out.pendingdone, out.pendinglen - out.pendingdone);
 			err = errno;
 		}
-		sigprocmask(SIG_BLOCK, &heldback, nullptr);
 		if (n > 0) {
-			pendingdone += static_cast<size_t>(n);
+			out.pendingdone += static_cast<size_t>(n);
 			continue;
 		}
-		if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
-			fd_set out;
-			FD_ZERO(&out);
-			FD_SET(ttyfd, &out);
-			if (endsig == 0)
-				pselect(ttyfd + 1, nullptr, &out, nullptr, nullptr, &waitmask);
-		} else if (n == 0 || err != EINTR) {
+		if (n == 0 || (err != EAGAIN && err != EWOULDBLOCK && err != EINTR)) {
 			errno = n == 0 ? EIO : err;
-			return -1;
+			return FAILED;
 		}
-		if (pendingdone == 0 && !ending && endsig == 0)
-			return REBUILD;
+		if (err != EINTR)
+			waitforterminal(s);
+		if (frame && out.pendingdone == 0)
+			return STALE;
 	}
-	if (endsig != 0 && !ending)
-		endnow();
-	return WRITTEN;
+	return WROTE;
 }
 
 /* Builds the frame for the report from the terminal as it is now; afresh
  * gathers what says that the rows on screen are not known. */
 static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 {
+	const signalsseen s = seensignals();
+	*afresh = *afresh || s.continues != out.built.continues;
+	out.built = s;
 	unsigned columns = 0, rows = 0;
-	*afresh = *afresh || continued != 0;
-	continued = 0;
-	builtresizes = resizes;
-	if (onterminal) {
+	if (out.onterminal) {
 		/* A report drawn in the background ends with its newline:
 		 * the shell's prompt and what is typed go below it. */
-		if (refreshing) {
+		if (out.refreshing) {
 			const bool back = !foreground();
-			*afresh = *afresh || back || behind;
-			behind = back;
+			*afresh = *afresh || back || out.behind;
+			out.behind = back;
 			last = last || back;
 		}
-		struct winsize ws;
-		if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0) {
-			columns = ws.ws_col;
-			rows = ws.ws_row;
-		}
+		terminalsize(&columns, &rows);
 	}
-	const int n = drawframe(&screen, frame, sizeof frame, report, len, columns, rows, *afresh,
-				last);
+	const int n = drawframe(&out.screen, out.frame, sizeof out.frame, report, len, columns, rows,
+				*afresh, last);
 	if (n < 0)
 		errno = EMSGSIZE;
 	return n;
 }
 
+/* Ends the run by the ending signal that came, finishing what can be;
+ * another that comes meanwhile finds it done. */
+[[noreturn]] static void endnow(void)
+{
+	notesignals();
+	finishnow();
+	endbysignal();
+}
+
 int showreport(const char *report, size_t len, bool last)
 {
 	bool afresh = false;
-	if (refreshing)
-		holdback();
-	if (!onterminal || !refreshing) {
+	if (!out.onterminal || !out.refreshing) {
 		const int n = buildframe(report, len, last, &afresh);
 		if (n < 0)
 			return -1;
-		fwrite(frame, 1, static_cast<size_t>(n), stdout);
+		fwrite(out.frame, 1, static_cast<size_t>(n), stdout);
 		return 0;
 	}
+	notesignals();
 	/* A frame none of whose bytes went out is built again from the
 	 * terminal as it is now: it may have been resized, or the run stopped
 	 * and sent to the background, while the frame waited. */
-	const drawstate before = screen;
-	int status;
+	const drawstate before = out.screen;
+	writeresult r;
 	do {
-		screen = before;
+		out.screen = before;
 		const int n = buildframe(report, len, last, &afresh);
-		if (n < 0)
+		if (n < 0) {
+			actonsignals();
 			return -1;
-		pending = frame;
-		pendinglen = static_cast<size_t>(n);
-		pendingdone = 0;
-		status = writepending(false);
-	} while (status == REBUILD);
-	held = screen.holds;
-	pendinglen = pendingdone = 0;
-	return status;
+		}
+		out.pending = out.frame;
+		out.pendinglen = static_cast<size_t>(n);
+		out.pendingdone = 0;
+		r = writeout(true);
+	} while (r == STALE);
+	if (r == ENDING)
+		endnow();
+	const int err = errno;
+	out.held = out.screen.holds;
+	out.pendinglen = out.pendingdone = 0;
+	actonsignals();
+	/* One that came after the write's last look. */
+	if (seensignals().ending != 0)
+		endnow();
+	errno = err;
+	return r == WROTE ? 0 : -1;
+}
+
+static int64_t monotonic(void)
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+/* Whether the next report will be a copy, because the terminal is now
+ * narrower than a row of the one on screen. */
+static bool becomescopy(void)
+{
+	unsigned columns, rows;
+	if (!out.onterminal)
+		return false;
+	terminalsize(&columns, &rows);
+	return !fitsonscreen(&out.screen, columns);
 }
 
 void pausefor(int64_t us)
 {
-	/* Nanoseconds left of the pause, and until a resize has settled. */
-	int64_t left = us > INT64_MAX / 1000 ? INT64_MAX : us * 1000;
-	int64_t settle = -1;
+	const int64_t start = monotonic();
+	const int64_t due = us > (INT64_MAX - start) / 1000 ? INT64_MAX : start + us * 1000;
+	/* Whatever came since the report was built counts. */
+	signalsseen seen = out.built;
+	int64_t end = due, at = start;
 
-	for (;;) {
-		/* A resize or a continue may have come while the report was
-		 * written. */
-		if (resizes != seenresizes) {
-			seenresizes = resizes;
-			settle = SETTLENS;
+	/* The first wait lets what is held through, even in no pause. */
+	holdsignals();
+	for (bool first = true;; first = false) {
+		const signalsseen s = seensignals();
+		if (s.continues != seen.continues || s.resizes != seen.resizes) {
+			seen = s;
+			const bool copy = becomescopy();
+			const int64_t settled = at + (copy ? COPYSETTLENS : SETTLENS);
+			end = copy || settled < due ? settled : due;
 		}
-		if (continued != 0)
+		const int64_t left = end > at ? end - at : 0;
+		if (left == 0 && !first)
 			break;
-		int64_t wait = settle >= 0 && settle < left ? settle : left;
-		if (wait > PAUSEPIECE * 1000000000)
-			wait = PAUSEPIECE * 1000000000;
-		struct timespec ts, start, end;
+		const int64_t wait = left < PAUSEPIECE * 1000000000 ? left : PAUSEPIECE * 1000000000;
+		struct timespec ts;
 		ts.tv_sec = static_cast<time_t>(wait / 1000000000);
 		ts.tv_nsec = static_cast<long>(wait % 1000000000);
-		clock_gettime(CLOCK_MONOTONIC, &start);
-		const int rc = pselect(0, nullptr, nullptr, nullptr, &ts, &waitmask);
-		/* Only the signals held back cut it short: a resize, which
-		 * starts the settling again, a continue or an ending signal. */
-		int64_t slept = wait;
-		if (rc != 0) {
-			clock_gettime(CLOCK_MONOTONIC, &end);
-			slept = (static_cast<int64_t>(end.tv_sec) - start.tv_sec) * 1000000000 +
-				(end.tv_nsec - start.tv_nsec);
-		}
-		left -= slept;
-		if (settle >= 0)
-			settle -= slept;
-		if (endsig != 0)
-			endnow();
-		if (left <= 0 || settle == 0)
+		/* An ending signal ends the run in here.  One that times out
+		 * has waited the rest of the pause. */
+		if (pselect(0, nullptr, nullptr, nullptr, &ts, waitmask()) == 0 && wait == left)
 			break;
+		at = monotonic();
 	}
-	actatonce();
+	releasesignals();
 }
 
 int endoutput(void)
 {
-	int status = 0;
-	if (!refreshing)
+	if (!out.refreshing)
 		return 0;
-	holdback();
+	int status = 0;
+	notesignals();
 	/* Only a report on a terminal holds its newline. */
-	if (held) {
-		pending = "\n";
-		pendinglen = 1;
-		pendingdone = 0;
-		status = writepending(true);
+	if (out.held) {
+		out.pending = "\n";
+		out.pendinglen = 1;
+		out.pendingdone = 0;
+		const writeresult r = writeout(false);
+		if (r == ENDING)
+			finishnow();
+		else if (r == FAILED)
+			status = -1;
+		out.held = false;
+		out.pendinglen = out.pendingdone = 0;
 	}
-	endsignals();
+	const int err = errno;
+	givesignalsback();
+	errno = err;
 	return status;
 }
 
 void endsignals(void)
 {
-	if (!refreshing)
-		return;
-	if (endsig != 0)
-		raiseend();
-	defaults();
+	givesignalsback();
 }

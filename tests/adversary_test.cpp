@@ -78,30 +78,35 @@ std::function<void(pid_t, int, const std::string &)> ctrlsafter(size_t bytes)
 // A frame that waited behind ^S while the terminal was resized so that the
 // report on screen takes other rows is built for the terminal as it is
 // when it goes out: it starts afresh below, instead of climbing by the
-// rows counted at the old width, over what is above the report.
+// rows counted at the old width, over what is above the report.  Also on
+// a terminal that is not the controlling one, where no resize is sent.
 TEST(AFrameThatWaited, FollowsAResize)
 {
-	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
-	// terminal now 40 wide may have re-wrapped.
-	const std::string first = fresh({"-t"}, {}, 120, 24);
-	runoptions o = live(120, 24, {"STANDIN_FAIL=mem:3"});
-	o.onoutput = ctrlsafter(first.size());
-	o.at = {{1.2, [](pid_t, int pty) {
-			 resize(pty, 40, 24);
-			 type(pty, "\021");
-		 }}};
-	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
-	ASSERT_EQ(r.err, failed);
-	ASSERT_EQ(r.out.substr(0, first.size()), first);
-	const std::string after = r.out.substr(first.size());
-	EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below";
-	EXPECT_FALSE(movesup(after.substr(0, after.find("Total")))) << after;
-	emulator e(24, 120);
-	e.feed(above + first);
-	e.resize(24, 40);
-	e.feed(after);
-	const screenshot s = e.shot();
-	EXPECT_EQ(std::vector<std::string>(s.rows.begin(), s.rows.begin() + 3), aboverows) << show(s);
+	for (bool nocontrol : {false, true}) {
+		SCOPED_TRACE(nocontrol ? "not the controlling terminal" : "the controlling terminal");
+		// Lines that fit 120 columns and not 40: rows drawn at 120 that a
+		// terminal now 40 wide may have re-wrapped.
+		const std::string first = fresh({"-t"}, {}, 120, 24);
+		runoptions o = live(120, 24, {"STANDIN_FAIL=mem:3"});
+		o.nocontrol = nocontrol;
+		o.onoutput = ctrlsafter(first.size());
+		o.at = {{1.2, [](pid_t, int pty) {
+				 resize(pty, 40, 24);
+				 type(pty, "\021");
+			 }}};
+		runresult r = runmemglow({"-t", "-s", "0.5"}, o);
+		ASSERT_EQ(r.err, failed);
+		ASSERT_EQ(r.out.substr(0, first.size()), first);
+		const std::string after = r.out.substr(first.size());
+		EXPECT_EQ(after.substr(0, 2), "\r\n") << "afresh below";
+		EXPECT_FALSE(movesup(after.substr(0, after.find("Total")))) << after;
+		emulator e(24, 120);
+		e.feed(above + first);
+		e.resize(24, 40);
+		e.feed(after);
+		const screenshot s = e.shot();
+		EXPECT_EQ(std::vector<std::string>(s.rows.begin(), s.rows.begin() + 3), aboverows) << show(s);
+	}
 }
 
 // A frame that waited behind ^S while the job was stopped (^Z) and sent to

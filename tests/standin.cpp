@@ -13,13 +13,15 @@
  *   STANDIN_FAIL="drop,mem:N,swap:N"    privilege release fails; the Nth and
  *                                       later queries of a kind fail
  *   STANDIN_TRACE=1                     each call is logged to stderr
- *   STANDIN_SLEEP=fake                  pauses end at once
- *   STANDIN_SLEEP="clock,SIG@T,..."     pauses pass at once on a clock of the
+ *   STANDIN_SLEEP=fake                  pauses pass at once on a clock of the
  *                                       stand-in's, which the program reads
  *                                       as its monotonic clock: it starts at
- *                                       0 and moves only in pauses; at T
- *                                       seconds on it the stand-in sends
- *                                       itself SIG (winch, cont, term, int)
+ *                                       0 and moves only in pauses
+ *   STANDIN_SLEEP="clock,SIG@T,..."     the same, and the trace gives the
+ *                                       time; at T seconds on it the
+ *                                       stand-in sends itself SIG (winch,
+ *                                       cont, term, int), or for width=N
+ *                                       makes its terminal N columns wide
  *   STANDIN_DELAY="init:S,pause:S,mem:S"
  *                                       sg_init, each pause before it
  *                                       starts, or each memory query takes
@@ -89,11 +91,12 @@ static struct {
 	unsigned writeagain;                    /* 0: none */
 	/* The stand-in's clock, in nanoseconds, and the signals it sends at
 	 * its times, in order. */
-	bool clock;
+	bool clock, timed;
 	long long now;
 	struct {
 		long long at;
 		int sig;
+		unsigned short width;
 	} events[MAXEVENTS];
 	unsigned nevents, nextevent;
 	/* Figures for each query, up to the last given, which repeats. */
@@ -188,11 +191,17 @@ static void readclock(const char *sleep)
 		const char *name;
 		int sig;
 	} names[] = {{"winch", SIGWINCH}, {"cont", SIGCONT}, {"term", SIGTERM}, {"int", SIGINT}};
-	cfg.clock = sleep != nullptr && strncmp(sleep, "clock", 5) == 0;
-	for (const char *p = cfg.clock ? strchr(sleep, ',') : nullptr; p != nullptr && cfg.nevents < MAXEVENTS;
+	cfg.timed = sleep != nullptr && strncmp(sleep, "clock", 5) == 0;
+	for (const char *p = cfg.timed ? strchr(sleep, ',') : nullptr; p != nullptr && cfg.nevents < MAXEVENTS;
 	     p = strchr(p, ',')) {
 		p++;
 		const char *at = strchr(p, '@');
+		if (at != nullptr && strncmp(p, "width=", 6) == 0) {
+			cfg.events[cfg.nevents].at = static_cast<long long>(strtod(at + 1, nullptr) * 1e9 + 0.5);
+			cfg.events[cfg.nevents].sig = SIGWINCH;
+			cfg.events[cfg.nevents].width = static_cast<unsigned short>(atoi(p + 6));
+			cfg.nevents++;
+		}
 		for (const auto &n : names) {
 			if (at != nullptr && strncmp(p, n.name, static_cast<size_t>(at - p)) == 0 &&
 			    n.name[at - p] == '\0') {
@@ -213,6 +222,7 @@ static void configure()
 	const char *sleep = getenv("STANDIN_SLEEP");
 	cfg.fakesleep = sleep != nullptr && strcmp(sleep, "fake") == 0;
 	readclock(sleep);
+	cfg.clock = cfg.timed || cfg.fakesleep;
 	const char *write = getenv("STANDIN_WRITE");
 	cfg.slowwrite = hasword(write, "slow");
 	cfg.shortwrite = hasword(write, "short");
@@ -245,7 +255,7 @@ __attribute__((format(printf, 1, 2))) static void enter(const char *fmt, ...)
 	va_list ap;
 	va_start(ap, fmt);
 	fputc('[', stderr);
-	if (cfg.clock)
+	if (cfg.timed)
 		fprintf(stderr, "%lld.%09lld ", cfg.now / 1000000000, cfg.now % 1000000000);
 	vfprintf(stderr, fmt, ap);
 	fputs("]\n", stderr);
@@ -367,15 +377,19 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 			 * through. */
 			const long long end = cfg.now + timeout->tv_sec * 1000000000LL + timeout->tv_nsec;
 			if (cfg.nextevent < cfg.nevents && cfg.events[cfg.nextevent].at <= end) {
-				cfg.now = std::max(cfg.now, cfg.events[cfg.nextevent].at);
-				kill(getpid(), cfg.events[cfg.nextevent++].sig);
+				const auto &e = cfg.events[cfg.nextevent++];
+				cfg.now = std::max(cfg.now, e.at);
+				struct winsize ws;
+				if (e.width != 0 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) {
+					ws.ws_col = e.width;
+					ioctl(STDOUT_FILENO, TIOCSWINSZ, &ws);
+				}
+				kill(getpid(), e.sig);
 			} else {
 				cfg.now = end;
 			}
 			return real(0, nullptr, nullptr, nullptr, &none, mask);
 		}
-		if (cfg.fakesleep)
-			return real(0, nullptr, nullptr, nullptr, &none, mask);
 	}
 	const int rc = real(nfds, in, out, error, timeout, mask);
 	if (nfds > 0) {

@@ -394,6 +394,31 @@ TEST(Windows, TheFirstOfTwoKillsEndsTheRun)
 	EXPECT_EQ(r.out, report + "\r\n");
 }
 
+// Two kills while a frame is made, the higher-numbered first: that one
+// ends the run.  (Held back together, Linux would let the lower-numbered
+// one through first.)
+TEST(Windows, TheFirstOfTwoKillsWhileAFrameIsMadeEndsTheRun)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "2", "3", "s2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("s2.held"));
+		kill(pid, SIGTERM);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		kill(pid, SIGINT);
+		g.remove("s2");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
 // A failure's message that waits for a terminal of its own (standard
 // error), stopped with ^S, while the signal comes; ^Q lets it go on.
 // Whether the signal ends the run, or the message goes out whole.
@@ -489,7 +514,12 @@ std::vector<std::string> sampletimes(const std::string &trace)
 // Pauses cut by resizes and continues, on the stand-in's clock: a resize
 // draws the report anew once the size has stayed put for 0.2 s, but never
 // after the pause was due; an edge dragged for longer than the pause does
-// not stretch it; a continue ends it at once.
+// not stretch it; a continue ends it once continues have stopped for 0.2 s
+// (runuser continues its child a second time).  A report that will be a
+// copy, as the terminal has grown narrower than a row of the one on screen
+// (76 columns here), waits until the size has stayed put for 0.5 s, past
+// the pause: a multiplexer tells each size of a dragged edge up to 0.3 s
+// late, and each report drawn meanwhile would be one more copy.
 TEST(Pauses, CutByResizesAndContinues)
 {
 	// A resize every 0.1 s.
@@ -514,7 +544,17 @@ TEST(Pauses, CutByResizesAndContinues)
 		// 0.2 s.
 		{"an edge dragged for 2.5 s", "1.5", drag,
 		 {"0.000000000", "1.500000000", "2.650000000"}},
-		{"a continue", "1", "clock,cont@0.3", {"0.000000000", "0.300000000", "1.300000000"}},
+		{"a continue", "1", "clock,cont@0.3", {"0.000000000", "0.500000000", "1.500000000"}},
+		{"two continues", "1", "clock,cont@0.3,cont@0.301",
+		 {"0.000000000", "0.501000000", "1.501000000"}},
+		{"dragged narrower, told late", "0.1", "clock,width=60@0.15,width=50@0.4,width=40@0.65",
+		 {"0.000000000", "0.100000000", "1.150000000"}},
+		{"dragged wider", "0.1", "clock,width=90@0.15,width=100@0.4,width=120@0.65",
+		 {"0.000000000", "0.100000000", "0.200000000"}},
+		{"narrower, the rows still fit", "0.1", "clock,width=77@0.15",
+		 {"0.000000000", "0.100000000", "0.200000000"}},
+		{"narrower than a row", "0.1", "clock,width=75@0.15",
+		 {"0.000000000", "0.100000000", "0.650000000"}},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);

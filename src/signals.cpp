@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: ISC
+/*
+ * A refreshing run's signals.  The handlers write only the three counts of
+ * what came; the run reads them, so a signal never changes the run's own
+ * state under it.  The one thing a handler does beyond counting is to end
+ * the process, where the run acts on ending signals at once.
+ */
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "signals.h"
+
+static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+enum { NENDING = sizeof ending / sizeof ending[0] };
+
+static volatile sig_atomic_t continues = 0;
+static volatile sig_atomic_t resizes = 0;
+static volatile sig_atomic_t endsig = 0;
+static volatile sig_atomic_t atonce = 0;
+
+static bool handled[NENDING];  /* the ending signals taken over */
+static sigset_t held;          /* those, the continue and the resize */
+static sigset_t startmask;     /* the mask the run started with */
+static void (*finish)(void);  /* set once the signals are taken over */
+
+static void oncontinue(int)
+{
+	continues = continues + 1;
+}
+
+static void onresize(int)
+{
+	resizes = resizes + 1;
+}
+
+static void onend(int sig)
+{
+	if (endsig == 0)
+		endsig = sig;
+	if (atonce) {
+		finish();
+		endbysignal();
+	}
+}
+
+/* While one handler runs, the ending signals wait: the first to come is
+ * the one that ends the run. */
+static void handle(int sig, void (*handler)(int), int flags)
+{
+	struct sigaction sa;
+	memset(&sa, 0, sizeof sa);
+	sa.sa_handler = handler;
+	sa.sa_flags = flags;
+	sigemptyset(&sa.sa_mask);
+	for (int e : ending)
+		sigaddset(&sa.sa_mask, e);
+	sigaction(sig, &sa, nullptr);
+	sigaddset(&held, sig);
+}
+
+/* A signal the run was started with ignored (nohup) stays ignored. */
+static bool defaulted(int sig)
+{
+	struct sigaction old;
+	return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL;
+}
+
+void takesignals(bool onterminal, void (*finishfn)(void))
+{
+	finish = finishfn;
+	sigprocmask(SIG_SETMASK, nullptr, &startmask);
+	sigemptyset(&held);
+	handle(SIGCONT, oncontinue, SA_RESTART);
+	if (onterminal) {
+		handle(SIGWINCH, onresize, SA_RESTART);
+		/* Without SA_RESTART: a write or a wait that an ending signal
+		 * interrupts returns. */
+		for (int i = 0; i < NENDING; i++) {
+			handled[i] = defaulted(ending[i]);
+			if (handled[i])
+				handle(ending[i], onend, 0);
+		}
+	}
+	actonsignals();
+}
+
+signalsseen seensignals(void)
+{
+	return {continues, resizes, endsig};
+}
+
+void notesignals(void)
+{
+	atonce = 0;
+	std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+/* What the run wrote down before this is what the handler finds. */
+void actonsignals(void)
+{
+	std::atomic_signal_fence(std::memory_order_seq_cst);
+	atonce = 1;
+}
+
+void holdsignals(void)
+{
+	sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+void releasesignals(void)
+{
+	sigprocmask(SIG_SETMASK, &startmask, nullptr);
+}
+
+const sigset_t *waitmask(void)
+{
+	return &startmask;
+}
+
+/* The others are ignored while it acts: a system may let a pending signal
+ * through before the one raised (Linux lets the raised one through
+ * first). */
+void endbysignal(void)
+{
+	const int sig = endsig;
+	for (int i = 0; i < NENDING; i++)
+		if (handled[i])
+			signal(ending[i], ending[i] == sig ? SIG_DFL : SIG_IGN);
+	raise(sig);
+	sigprocmask(SIG_SETMASK, &startmask, nullptr);
+	_exit(128 + sig);
+}
+
+/* One that comes meanwhile waits, and acts by its default action. */
+void givesignalsback(void)
+{
+	if (finish == nullptr)
+		return;
+	holdsignals();
+	if (endsig != 0)
+		endbysignal();
+	for (int i = 0; i < NENDING; i++)
+		if (handled[i])
+			signal(ending[i], SIG_DFL);
+	releasesignals();
+}
