@@ -47,11 +47,15 @@ percent() {
 	case $1 in 1) echo 50 ;; 2) echo 62 ;; 3) echo 75 ;; 4) echo 87 ;; 5) echo 25 ;; 6) echo 37 ;; esac
 }
 mkdir "$tmp/bin"
+# Copies of the program and the stand-in, which another user (su) can reach
+# wherever the build is (a clone in /root).
+cp "$memglow" "$tmp/bin/memglow" && cp "$standin" "$tmp/bin/standin.so" || exit 1
+chmod 755 "$tmp/bin/memglow" "$tmp/bin/standin.so"
 # The shells start with a bare environment; memglow keeps the emulator's
 # loader prefix where it runs under qemu-user.
 cat >"$tmp/bin/mg" <<EOF
 #!/bin/sh
-${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_PRELOAD=$standin STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $memglow "\$@"
+${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
 EOF
 chmod 755 "$tmp/bin/mg"
 
@@ -245,6 +249,8 @@ elif [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: su to another user needs root"
 elif ! command -v su >/dev/null 2>&1 || ! command -v bash >/dev/null 2>&1; then
 	echo "SKIPPED: su to another user needs su and bash"
+elif ! su -s /bin/sh nobody -c "test -x $tmp/bin/mg && test -r $tmp/bin/standin.so" 2>/dev/null; then
+	echo "SKIPPED: nobody cannot reach $tmp (a TMPDIR in a private folder?)"
 else
 	ran=$((ran + 1))
 	# su keeps the session, and so the controlling terminal, of the shell

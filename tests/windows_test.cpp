@@ -73,6 +73,39 @@ struct gates {
 	}
 };
 
+// Copies of the program and the stand-in in a folder made for them that
+// every user can reach, taken away at the end.
+struct reachable {
+	std::string dir, bin, lib;
+
+	reachable()
+	{
+		char path[] = "/tmp/memglow-reachable-XXXXXX";
+		if (mkdtemp(path) == nullptr || chmod(path, 0755) != 0)
+			abort();
+		dir = path;
+		bin = dir + "/memglow";
+		lib = dir + "/standin.so";
+		copy(memglowpath(), bin);
+		copy(STANDIN_LIB, lib);
+	}
+	~reachable()
+	{
+		unlink(bin.c_str());
+		unlink(lib.c_str());
+		rmdir(dir.c_str());
+	}
+	static void copy(const std::string &from, const std::string &to)
+	{
+		std::ifstream in(from, std::ios::binary);
+		std::ofstream out(to, std::ios::binary);
+		out << in.rdbuf();
+		out.close();
+		if (!in || !out || chmod(to.c_str(), 0755) != 0)
+			abort();
+	}
+};
+
 // Sends the signal while the stand-in holds the call back, then lets it go
 // on: once, after the first piece of output.
 std::function<void(pid_t, int, const std::string &)> whileheld(const gates &g, const std::string &call,
@@ -204,11 +237,14 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 		GTEST_SKIP() << "running as another user needs root";
 	if (access("/usr/bin/setpriv", X_OK) != 0)
 		GTEST_SKIP() << "running as another user needs setpriv (util-linux)";
-	const std::string asnobody = std::string("setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c "
-						 "'test -x \"$0\" && test -r \"$1\"' '") +
-				     memglowpath() + "' '" + STANDIN_LIB + "'";
+	// The build may be where nobody cannot go (a clone in /root): the
+	// program and the stand-in go to a folder of the test's own that
+	// nobody can reach.
+	const reachable copy;
+	const std::string asnobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c "
+				     "'test -x \"$0\" && test -r \"$1\"' '" + copy.bin + "' '" + copy.lib + "'";
 	if (system(asnobody.c_str()) != 0)
-		GTEST_SKIP() << "nobody cannot run the program where it was built";
+		GTEST_SKIP() << "nobody cannot reach " << copy.dir << " (a TMPDIR in a private folder?)";
 	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
 	// terminal now 40 wide may have re-wrapped.
 	const std::string first = fresh({"-t"}, {}, 120, 24);
@@ -218,9 +254,10 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 	// The stand-in goes to memglow alone: a sanitized one does not load
 	// into sh or setpriv.
 	o.standin = false;
-	o.env.push_back(std::string("MEMGLOW_STANDIN=") + STANDIN_LIB);
+	o.env.push_back("MEMGLOW_STANDIN=" + copy.lib);
+	o.env.push_back("MEMGLOW_COPY=" + copy.bin);
 	o.wrapper = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c",
-		     "LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$0\" \"$@\""};
+		     "LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$MEMGLOW_COPY\" \"$@\""};
 	bool sent = false;
 	o.onoutput = [&](pid_t, int pty, const std::string &out) {
 		if (sent || out.size() < first.size())
