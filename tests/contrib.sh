@@ -253,7 +253,6 @@ PATH=$tmp/nobin runs "check: no memglow" 3 "MEMGLOW UNKNOWN - memglow: not found
 
 # A memglow that hangs: the check ends on time, and leaves no process of
 # its own behind (they carry this run's mark in their environment).
-mark=MEMGLOW_CHECK_MARK=$$
 start=$(date +%s)
 env "$mark" STANDIN_DELAY=mem:30 "$check" -w 20 -c 10 -t 01 >"$tmp/out" 2>"$tmp/err"
 got=$?

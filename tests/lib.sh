@@ -20,6 +20,12 @@ waitfor() {
 	done
 }
 
+# The mark that what this test starts carries in its environment, whatever
+# tmux or a shell makes of it: the suite's (ctest sets MEMGLOW_TESTS to the
+# build folder), the test's and this shell's.  A check at the end of the
+# suite (leftovers.sh) finds any process of the suite's still running.
+mark="MEMGLOW_TESTMARK=${MEMGLOW_TESTS:-}:$(basename "$0" .sh):$$"
+
 # killmarked MARK: kills every process but this shell that carries MARK
 # (NAME=value) in its environment: what a test started, wherever tmux or a
 # shell left it.
@@ -27,6 +33,18 @@ killmarked() {
 	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
 		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null || :
 	done
+}
+
+# guard: once this shell is gone, however it went (ctest's time limit ends
+# a test with SIGKILL, which runs no trap), kills what carries the mark.
+# The guard leaves the test's process tree, which ctest ends, and carries
+# the mark only in its arguments.
+guard() {
+	# shellcheck disable=SC2016 # the guard's own arguments
+	(setsid sh -c 'while kill -0 "$1" 2>/dev/null; do sleep 1; done
+		grep -l "$2" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+			while read -r pid; do kill -KILL "$pid" 2>/dev/null; done' guard $$ "$mark" \
+		</dev/null >/dev/null 2>&1 &)
 }
 
 # endtmux SOCKET: ends a tmux server and takes its socket away.

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -18,6 +19,78 @@
 #include <utility>
 
 extern char **environ;
+
+/* Kills every process but this one whose environment holds the entry
+ * mark. */
+static void killmarked(const std::string &mark)
+{
+	DIR *proc = opendir("/proc");
+	if (proc == nullptr)
+		return;
+	const std::string entry = mark + '\0';
+	while (const dirent *e = readdir(proc)) {
+		const long pid = strtol(e->d_name, nullptr, 10);
+		if (pid <= 0 || pid == getpid())
+			continue;
+		const int fd = open(("/proc/" + std::string(e->d_name) + "/environ").c_str(), O_RDONLY | O_CLOEXEC);
+		if (fd < 0)
+			continue;
+		std::string env;
+		char buf[4096];
+		for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+			env.append(buf, static_cast<size_t>(n));
+		close(fd);
+		if (env.rfind(entry, 0) == 0 || env.find('\0' + entry) != std::string::npos)
+			kill(static_cast<pid_t>(pid), SIGKILL);
+	}
+	closedir(proc);
+}
+
+/* A process outside this one's tree (ctest ends the tree of a test that
+ * runs past its time limit, with SIGKILL) that waits for this one to go,
+ * however it goes, and then kills what carries the mark. */
+static void startguard(const std::string &mark)
+{
+	int p[2];
+	if (pipe2(p, O_CLOEXEC) != 0)
+		return;
+	const pid_t first = fork();
+	if (first == 0) {
+		if (fork() == 0) {
+			setsid();
+			const int nul = open("/dev/null", O_RDWR);
+			for (int fd = 0; fd < 3; fd++)
+				dup2(nul, fd);
+			for (int fd = 3; fd < 1024; fd++)
+				if (fd != p[0])
+					close(fd);
+			char c;
+			while (read(p[0], &c, 1) < 0 && errno == EINTR) {
+			}
+			killmarked(mark);
+		}
+		_exit(0);
+	}
+	close(p[0]);
+	if (first > 0)
+		waitpid(first, nullptr, 0);
+}
+
+/* What every process a test starts carries in its environment, as the
+ * shell tests' do (tests/lib.sh): the suite's (ctest sets MEMGLOW_TESTS to
+ * the build folder) and this process's.  What is left of a run when it
+ * ends is killed. */
+static const std::string &testmark()
+{
+	static const std::string mark = [] {
+		const char *suite = getenv("MEMGLOW_TESTS");
+		std::string m = std::string("MEMGLOW_TESTMARK=") + (suite != nullptr ? suite : "") + ":e2e:" +
+				std::to_string(getpid());
+		startguard(m);
+		return m;
+	}();
+	return mark;
+}
 
 const char *memglowpath()
 {
@@ -50,6 +123,7 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		envs.push_back("STANDIN_SLEEP=fake");
 	for (const auto &e : opts.env)
 		envs.push_back(e);
+	envs.push_back(testmark());
 
 	std::vector<char *> argv;
 	for (const auto &w : opts.wrapper)
@@ -208,6 +282,7 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 	int ws;
 	while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
 	}
+	killmarked(testmark());
 	// Under qemu-user the emulator reports a signal that ended the program
 	// with a core dump on its own line, as a shell would: not the
 	// program's output.

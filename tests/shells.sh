@@ -20,7 +20,7 @@ tmp=$(mktemp -d) || exit 1
 chmod 755 "$tmp"
 # shellcheck source=tests/lib.sh
 . "$(dirname "$0")/lib.sh"
-mark=MEMGLOW_SHELLS_MARK=$$
+guard
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
@@ -201,7 +201,7 @@ scenario() {
 	chmod 1777 "$tmp/gate"
 	typed=
 	socket=memglow-shells-$$-$(printf '%s' "$case" | tr -c 'a-z0-9' -)
-	tmux -L "$socket" -f /dev/null new-session -d -x "$width" -y 40 "$pane"
+	env "$mark" tmux -L "$socket" -f /dev/null new-session -d -x "$width" -y 40 "$pane"
 	if run "$steps" && ends "$@"; then
 		echo "ok: $case"
 	else

@@ -14,7 +14,7 @@ command -v tmux >/dev/null 2>&1 || { echo "tmux.sh: no tmux here"; exit 77; }
 tmp=$(mktemp -d)
 # shellcheck source=tests/lib.sh
 . "$(dirname "$0")/lib.sh"
-mark=MEMGLOW_TMUX_MARK=$$
+guard
 socket=
 # The runs carry the mark in their environment: whatever tmux leaves, the
 # test ends.
@@ -39,7 +39,7 @@ start() {
 	socket=memglow-test-$$-$(printf '%s' "$1" | tr -c 'a-z0-9' -)
 	rm -rf "$tmp/gate"
 	mkdir "$tmp/gate"
-	tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" \
+	env "$mark" tmux -L "$socket" -f /dev/null new-session -d -x "$2" -y "$3" \
 		"env $mark STANDIN_GATE='$tmp/gate' $4; sleep 600"
 }
 stop() {
