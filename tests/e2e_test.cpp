@@ -111,6 +111,8 @@ TEST(EndToEnd, OptionsAndExitStatuses)
 		{"delay 0", {"-s", "0"}, {}, bars, "", 0},
 		{"delay -0", {"-s", "-0"}, {}, bars, "", 0},
 		{"delay that is text", {"-s", "soon"}, {}, bars, "", 0},
+		// A point, whatever the locale: the comma ends the number.
+		{"delay with a decimal comma", {"-s", "0,5"}, {"LC_ALL=de_DE.UTF-8"}, bars, "", 0},
 		{"negative delay", {"-s", "-1"}, {}, usage, "memglow: invalid delay: -1\n", 1},
 		{"delay nan", {"-ts", "nan"}, {}, usage, "memglow: invalid delay: nan\n", 1},
 		{"delay inf", {"-s", "inf"}, {}, usage, "memglow: invalid delay: inf\n", 1},

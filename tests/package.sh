@@ -7,7 +7,8 @@
 # dpkg-buildflags, runs the test suite and makes the Debian package, which
 # must be the README's to the byte.  The package must pass lintian and
 # hardening-check, and the manual pages mandoc's checks; what the package
-# installs must run.
+# installs must run, and its life under systemd be what an operator expects
+# (tests/lifecycle.sh).
 set -eu
 src=$(cd "$1" && pwd)
 build=$2
@@ -162,3 +163,6 @@ installed=$("$bin" -V)
 "$bin" -o -t | grep -q '^Mem: ' || fail "the installed memglow printed no report"
 echo "installed memglow: $installed, and a report"
 
+
+# The package's whole life under a booted systemd.
+sh "$src/tests/lifecycle.sh" "$deb" || fail "the package's life under systemd"
