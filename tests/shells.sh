@@ -49,13 +49,12 @@ percent() {
 mkdir "$tmp/bin"
 # Copies of the program and the stand-in, which another user (su) can reach
 # wherever the build is (a clone in /root).
-cp "$memglow" "$tmp/bin/memglow" && cp "$standin" "$tmp/bin/standin.so" || exit 1
-chmod 755 "$tmp/bin/memglow" "$tmp/bin/standin.so"
+sh "$(dirname "$0")/reachable.sh" "$tmp/bin" "$memglow" "$standin" || exit 1
 # The shells start with a bare environment; memglow keeps the emulator's
 # loader prefix where it runs under qemu-user.
 cat >"$tmp/bin/mg" <<EOF
 #!/bin/sh
-${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
+${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_LIBRARY_PATH=$tmp/bin/lib LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
 EOF
 chmod 755 "$tmp/bin/mg"
 

@@ -73,10 +73,11 @@ struct gates {
 	}
 };
 
-// Copies of the program and the stand-in in a folder made for them that
-// every user can reach, taken away at the end.
+// Copies of the program, the stand-in and the libraries the program finds
+// through its run path in a folder made for them that every user can reach
+// (tests/reachable.sh), taken away at the end.
 struct reachable {
-	std::string dir, bin, lib;
+	std::string dir, bin, lib, libs;
 
 	reachable()
 	{
@@ -86,22 +87,16 @@ struct reachable {
 		dir = path;
 		bin = dir + "/memglow";
 		lib = dir + "/standin.so";
-		copy(memglowpath(), bin);
-		copy(STANDIN_LIB, lib);
+		libs = dir + "/lib";
+		const std::string copy = std::string("sh '") + TESTS_DIR + "/reachable.sh' '" + dir + "' '" +
+					 memglowpath() + "' '" + STANDIN_LIB + "'";
+		if (system(copy.c_str()) != 0)
+			abort();
 	}
 	~reachable()
 	{
-		unlink(bin.c_str());
-		unlink(lib.c_str());
-		rmdir(dir.c_str());
-	}
-	static void copy(const std::string &from, const std::string &to)
-	{
-		std::ifstream in(from, std::ios::binary);
-		std::ofstream out(to, std::ios::binary);
-		out << in.rdbuf();
-		out.close();
-		if (!in || !out || chmod(to.c_str(), 0755) != 0)
+		const std::string remove = "rm -rf '" + dir + "'";
+		if (system(remove.c_str()) != 0)
 			abort();
 	}
 };
@@ -256,6 +251,7 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 	o.standin = false;
 	o.env.push_back("MEMGLOW_STANDIN=" + copy.lib);
 	o.env.push_back("MEMGLOW_COPY=" + copy.bin);
+	o.env.push_back("LD_LIBRARY_PATH=" + copy.libs);
 	o.wrapper = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c",
 		     "LD_PRELOAD=\"$MEMGLOW_STANDIN\" exec \"$MEMGLOW_COPY\" \"$@\""};
 	bool sent = false;
