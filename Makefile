@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # ctest runs two for each core.
 CTESTJOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 
-.PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches install deb bench soak clean
+.PHONY: all build run test test-busy test-release test-sanitizers test-s390x test-arches check install deb bench soak clean
 
 all: build
 
@@ -69,6 +69,16 @@ SANITIZERS = CC=clang CXX=clang++ cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=R
 	cmake --build $(SANBUILD) -j $(JOBS) && $(call ctest,$(SANBUILD))
 S390X = if command -v s390x-linux-gnu-g++ >/dev/null 2>&1; then sh tests/arches.sh . $(ARCHBUILD) s390x; \
 	else echo "no s390x cross compiler here (g++-s390x-linux-gnu, on amd64 only)"; exit 77; fi
+
+# A contributor's loop: builds the release suite's folder, then runs the
+# tests whose names match the regular expression T (all by default), with
+# their output where one fails.  make check T='Redraw|Shells.bash'
+T ?= .
+check:
+	@scripts/deps test
+	@cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null && \
+	 cmake --build $(TESTBUILD) -j $(JOBS) && \
+	 cd $(TESTBUILD) && ctest --output-on-failure -j $(CTESTJOBS) -R '$(T)'
 
 # The suite on each of ARCHES, cross-built and run under qemu-user.
 test-arches:

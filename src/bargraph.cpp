@@ -82,8 +82,10 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 {
 	size_t len = 0;
 	if (appendf(buf, size, &len,
-		"Physical  : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n"
-		"Swap      : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m %i\033[0;31m%%\033[0m\t(%" PRIu64 "/%" PRIu64 ")\n",
+		"Physical  : " BRACKETCOLOUR "[" FREECOLOUR "%s" BRACKETCOLOUR "]" FIGURECOLOUR " %i" SIGNCOLOUR "%%" PLAINCOLOUR
+		"\t(%" PRIu64 "/%" PRIu64 ")\n"
+		"Swap      : " BRACKETCOLOUR "[" FREECOLOUR "%s" BRACKETCOLOUR "]" FIGURECOLOUR " %i" SIGNCOLOUR "%%" PLAINCOLOUR
+		"\t(%" PRIu64 "/%" PRIu64 ")\n",
 		bars->physical, wholepercent(rounded(fig->freepercent + fig->cachepercent)),
 		suminunits(snap->free, snap->cached, unitdivisor),
 		inunits(snap->total, unitdivisor),
@@ -99,7 +101,8 @@ int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 		const uint64_t total = inunits(fig->combinedtotal, unitdivisor);
 		const uint64_t avail = std::min(inunits(fig->combinedavail, unitdivisor), total);
 		if (appendf(buf, size, &len,
-			"Total     : \033[1;30m[" FREECOLOUR "%s\033[1;30m]\033[1;37m \033[0m(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
+			"Total     : " BRACKETCOLOUR "[" FREECOLOUR "%s" BRACKETCOLOUR "]" FIGURECOLOUR " " PLAINCOLOUR
+			"(%" PRIu64 "=%" PRIu64 "+%" PRIu64 ")\n",
 			bars->total, total, avail, lessof(total, avail)) != 0)
 			return -1;
 	}

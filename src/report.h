@@ -30,6 +30,12 @@ enum { BARLEN = 35 };
 #define FREECOLOUR "\033[1;32m"
 #define CACHECOLOUR "\033[1;31m"
 #define RESTCOLOUR "\033[1;37m"
+/* Around a bar-graph line's bar: its brackets, then the percentage, its
+ * sign, and the plain text after it. */
+#define BRACKETCOLOUR "\033[1;30m"
+#define FIGURECOLOUR "\033[1;37m"
+#define SIGNCOLOUR "\033[0;31m"
+#define PLAINCOLOUR "\033[0m"
 constexpr char FREEMARK = BARMARKS[0];
 constexpr char CACHEMARK = BARMARKS[1];
 constexpr char RESTMARK = BARMARKS[2];

@@ -85,7 +85,9 @@ TEST(BarGraph, MarksFollowThePercentages)
 }
 
 // The bar builder's contract: counts that do not fit stop the program
-// before they can overrun the bar.
+// before they can overrun the bar, through the platform's assertion report,
+// which names the failed check: its text is what the program prints then,
+// so a count renamed in the check changes it, and this test says so.
 TEST(BarGraphDeathTest, CountChecksRefuseCountsThatDoNotFit)
 {
 	GTEST_FLAG_SET(death_test_style, "threadsafe");

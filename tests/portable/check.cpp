@@ -96,7 +96,8 @@ static void reports()
 		"\033[1;30m]\033[1;37m 100\033[0;31m%\033[0m\t(2097152/2097152)\n"
 		"Total     : \033[1;30m[\033[1;32m#####################\033[1;31m%%%%%%%%%%%%%%\033[1;37m"
 		"\033[1;30m]\033[1;37m \033[0m(10485760=6291456+4194304)\n") == 0,
-	      "the example's bar-graph report");
+	      "the example's bar-graph report (written out here on purpose, the one place that spells out "
+	      "the marks and colours of src/report.h: a change there changes it too)");
 	// The sum of free and cache percentages is a double too: 1 and 6 of 7
 	// bytes print 100 %.
 	memsnapshot seven = {7, 1, 0, 0, 6, 0, 0};
