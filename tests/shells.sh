@@ -262,6 +262,14 @@ else
 		width:120 key:C-q open:3 report:3 -- 3+ "echo above" "$cmd"
 	scenario "su: ^S, ^Z, ^Q, bg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
 		key:C-q type:bg job:mg report:2 line type:fg job:mg open:3 report:3 -- 3 "$cmd" bg fg
+	# runuser continues its child once more after the shell's fg: one
+	# report afresh below, not two.
+	if runuser=$(command -v runuser); then
+		line="$env bash --norc --noprofile -i"
+		asuser="$runuser -u nobody -- $cmd"
+		scenario "runuser: ^Z, fg" "$line" 80 "type:$asuser" open:1 report:1 key:C-z type:fg job:mg \
+			open:2 report:2 open:3 report:3 -- 3 "$asuser" fg
+	fi
 fi
 
 [ "$failures" = 0 ] || { echo "shells.sh: $failures failures"; exit 1; }

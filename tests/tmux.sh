@@ -5,7 +5,10 @@
 # pane's history (tmux takes an erase from the top-left corner for a cleared
 # screen and keeps what it clears), nor does a report that grows past the
 # pane; and a report that waited behind ^S while the pane was widened (tmux
-# re-wraps its rows) leaves the shell's lines above it.  Each sample waits
+# re-wraps its rows) leaves the shell's lines above it; and resizes as tmux
+# delivers them (late): two at once, a drag wider and narrower column by
+# column, and a storm of heights 1 to 5, which leave the shell's lines whole
+# and no more copies of the report than the manual says.  Each sample waits
 # at a gate of the stand-in until the test lets it through, and the test
 # waits for the report to show.  Exits 77 (skipped) without tmux.
 set -eu
@@ -118,4 +121,66 @@ if [ "$(printf '%s\n' "$shown" | head -n 3)" != "$(printf 'one\ntwo\nthree')" ];
 	status=1
 fi
 stop
+
+# Resizes as tmux delivers them: it redraws its pane at the new size at once
+# and tells the pty up to 0.3 s later, when resizes come close together.
+# resizes NAME WIDTH HEIGHT DELAY COPIES SIZES: nine lines, then memglow -t
+# refreshing every DELAY seconds while the pane takes each of the sizes
+# (wW a width, hH a height) in turn, told at once.  Once the run has taken
+# three samples since, the nine lines stand whole at the top of the
+# history, and at most COPIES reports are on screen and in the history.
+taken() {
+	set -- "$tmp/gate"/*.taken
+	if [ -e "$1" ]; then echo $#; else echo 0; fi
+}
+resizes() {
+	case=$1
+	start "resizes-$1" "$2" "$3" "STANDIN_MEM='$mem' sh -c \"for i in 1 2 3 4 5 6 7 8 9; do echo line\\\$i; done; exec $run -t -s $4\""
+	(cd "$tmp/gate" && touch $(seq 1 2000))
+	shows "Total" || { stop; return; }
+	for size in $6; do
+		case $size in
+		w*) tmux -L "$socket" resize-window -x "${size#w}" ;;
+		h*) tmux -L "$socket" resize-window -y "${size#h}" ;;
+		esac
+	done
+	want=$(($(taken) + 3))
+	for _ in $(seq 1 600); do
+		[ "$(taken)" -lt "$want" ] || break
+		sleep 0.1
+	done
+	shown=$(tmux -L "$socket" capture-pane -p -J -S -)
+	copies=$(printf '%s\n' "$shown" | grep -c '^Total')
+	if [ "$(printf '%s\n' "$shown" | head -n 9)" != "$(seq 1 9 | sed 's/^/line/')" ]; then
+		echo "tmux.sh: $1: the lines above the report did not stay whole"
+		printf '%s\n' "$shown"
+		status=1
+	elif [ "$copies" -gt "$5" ]; then
+		echo "tmux.sh: $1: $copies reports on screen and in the history, more than $5"
+		printf '%s\n' "$shown"
+		status=1
+	else
+		echo "tmux.sh: $1: the lines stay, $copies report(s)"
+	fi
+	stop
+}
+widen() {
+	w=$1
+	while [ "$w" -ne "$2" ]; do
+		if [ "$w" -lt "$2" ]; then w=$((w + 1)); else w=$((w - 1)); fi
+		printf 'w%s ' "$w"
+	done
+}
+storm() {
+	for i in $(seq 1 150); do
+		printf 'h%s ' $((i % 5 + 1))
+	done
+	echo h24
+}
+for delay in 2 0.5 0.1 0.02; do
+	resizes "two resizes at once, every $delay s" 50 30 "$delay" 1 "w55 w100"
+done
+resizes "a drag wider, column by column" 50 30 0.1 1 "$(widen 50 100)"
+resizes "a drag narrower, column by column" 89 30 0.1 2 "$(widen 89 40)"
+resizes "heights 1 to 5, 150 times" 80 24 0.1 2 "$(storm)"
 exit $status
