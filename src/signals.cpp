@@ -17,18 +17,38 @@ static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 enum { NENDING = sizeof ending / sizeof ending[0] };
 
 static volatile sig_atomic_t continues = 0;
+static volatile sig_atomic_t stops = 0;
 static volatile sig_atomic_t resizes = 0;
 static volatile sig_atomic_t endsig = 0;
 static volatile sig_atomic_t atonce = 0;
 
 static bool handled[NENDING];  /* the ending signals taken over */
-static sigset_t held;          /* those, the continue and the resize */
+static bool stophandled;
+static sigset_t held;          /* those, the continue, the stop and the resize */
 static sigset_t startmask;     /* the mask the run started with */
 static void (*finish)(void);  /* set once the signals are taken over */
 
 static void oncontinue(int)
 {
 	continues = continues + 1;
+}
+
+/* Counts the stop, and stops as the signal's default action does, so that
+ * the shell sees the job stopped by it. */
+static void onstop(int sig)
+{
+	stops = stops + 1;
+	struct sigaction dfl, ours;
+	memset(&dfl, 0, sizeof dfl);
+	dfl.sa_handler = SIG_DFL;
+	sigaction(sig, &dfl, &ours);
+	sigset_t one, old;
+	sigemptyset(&one);
+	sigaddset(&one, sig);
+	sigprocmask(SIG_UNBLOCK, &one, &old);
+	raise(sig);
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+	sigaction(sig, &ours, nullptr);
 }
 
 static void onresize(int)
@@ -75,6 +95,9 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 	sigemptyset(&held);
 	handle(SIGCONT, oncontinue, SA_RESTART);
 	if (onterminal) {
+		stophandled = defaulted(SIGTSTP);
+		if (stophandled)
+			handle(SIGTSTP, onstop, SA_RESTART);
 		handle(SIGWINCH, onresize, SA_RESTART);
 		/* Without SA_RESTART: a write or a wait that an ending signal
 		 * interrupts returns. */
@@ -89,7 +112,7 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 
 signalsseen seensignals(void)
 {
-	return {continues, resizes, endsig};
+	return {continues, stops, resizes, endsig};
 }
 
 void notesignals(void)
@@ -145,5 +168,7 @@ void givesignalsback(void)
 	for (int i = 0; i < NENDING; i++)
 		if (handled[i])
 			signal(ending[i], SIG_DFL);
+	if (stophandled)
+		signal(SIGTSTP, SIG_DFL);
 	releasesignals();
 }

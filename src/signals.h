@@ -19,12 +19,13 @@
 
 struct signalsseen {
 	int continues;
+	int stops;   /* by the terminal's stop (^Z), as the run takes it */
 	int resizes;
 	int ending;  /* the signal that ends the run, or 0 */
 };
 
-/* Takes over the continue, and on a terminal the resize and the ending
- * signals.  finish must be async-signal-safe. */
+/* Takes over the continue, and on a terminal the stop, the resize and the
+ * ending signals.  finish must be async-signal-safe. */
 void takesignals(bool onterminal, void (*finish)(void));
 /* What came since the signals were taken over. */
 signalsseen seensignals(void);

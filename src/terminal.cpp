@@ -62,6 +62,8 @@ struct output {
 	drawstate screen;
 	bool behind;       /* the last frame was built in the background */
 	bool held;         /* the report on screen holds its newline back */
+	bool continued;    /* the frame starts afresh for a continue */
+	bool aftercontinue;  /* so did the report on screen */
 	signalsseen built; /* what had come when the last frame was built */
 	/* The frame being written (or the newline given back), and how much
 	 * of it went out. */
@@ -234,8 +236,14 @@ static writeresult writeout(bool frame)
  * gathers what says that the rows on screen are not known. */
 static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 {
+	/* A continue starts afresh: the shell wrote below the report while
+	 * the run was stopped.  One that comes with no stop since a report
+	 * drawn afresh for a continue changes nothing on screen (runuser and
+	 * su continue their child again after the shell's fg). */
 	const signalsseen s = seensignals();
-	*afresh = *afresh || s.continues != out.built.continues;
+	out.continued = out.continued || (s.continues != out.built.continues &&
+					  (s.stops != out.built.stops || !out.aftercontinue));
+	*afresh = *afresh || out.continued;
 	out.built = s;
 	unsigned columns = 0, rows = 0;
 	if (out.onterminal) {
@@ -273,6 +281,8 @@ int showreport(const char *report, size_t len, bool last)
 		if (n < 0)
 			return -1;
 		fwrite(out.frame, 1, static_cast<size_t>(n), stdout);
+		out.aftercontinue = out.continued;
+		out.continued = false;
 		return 0;
 	}
 	notesignals();
@@ -297,6 +307,8 @@ int showreport(const char *report, size_t len, bool last)
 		endnow();
 	const int err = errno;
 	out.held = out.screen.holds;
+	out.aftercontinue = out.continued;
+	out.continued = false;
 	out.pendinglen = out.pendingdone = 0;
 	actonsignals();
 	/* One that came after the write's last look. */

@@ -10,6 +10,7 @@
  *   phase                  continue        resize          ending signal
  *   sampling, formatting   next frame      next frame is   ends the run at
  *                          starts afresh   built for it    once (1)
+ *                          (4)
  *   writing, none out      the frame is built again        ends the run (1)
  *   writing, part out      the frame is finished, and the  the frame is
  *     or waiting for the   next one built for what came    finished (2), and
@@ -28,6 +29,9 @@
  *     the terminal is now narrower than a row on screen, waits until the
  *     size has stayed put for 0.5 s, so that an edge dragged narrower
  *     leaves one copy.
+ * (4) unless no stop (^Z, which the run notes and then takes) came since a
+ *     report drawn afresh for a continue: runuser and su continue their
+ *     child again after the shell's fg.
  * Into a pipe or a file only a continue is taken: the next report goes out
  * without the cursor-up.
  */

@@ -231,6 +231,10 @@ for shell in $shells; do
 		prompt open:2 report:2 line type:fg job:mg open:3 report:3 open:4 report:4 -- 4 "$cmd" bg fg
 	scenario "$shell: ^Z, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-z type:fg job:mg \
 		open:2 report:2 open:3 report:3 -- 3 "$cmd" fg
+	# A second ^Z before the next refresh: each continue after a stop
+	# starts afresh below the shell's lines.
+	scenario "$shell: ^Z, fg, ^Z, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-z type:fg job:mg \
+		open:2 report:2 key:C-z type:fg job:mg open:3 report:3 -- 3 "$cmd" fg fg
 	# ^S held while the run stops, the shell says so, and fg continues it.
 	scenario "$shell: ^S, ^Z, ^Q, fg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
 		key:C-q type:fg job:mg report:2 open:3 report:3 -- 3 "$cmd" fg

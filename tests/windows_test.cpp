@@ -427,6 +427,38 @@ TEST(Windows, TheFirstOfTwoKillsEndsTheRun)
 	EXPECT_EQ(r.out, report + "\r\n");
 }
 
+// A continue after a report drawn afresh for a continue, with no stop
+// between (runuser and su continue their child again after the shell's fg,
+// at times after that report): the next report is drawn in place.
+TEST(Windows, ASecondContinueWithoutAStopDrawsInPlace)
+{
+	const std::string first = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_FAIL=mem:4"});
+	o.realsleep = true;
+	o.timeout = 30;
+	int step = 0;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (step == 2 || count(out, "Total") <= static_cast<size_t>(step) ||
+		    (step == 0 && out.size() < first.size()))
+			return;
+		kill(pid, SIGCONT);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		g.put(step == 0 ? "2" : "3");
+		if (step == 1)
+			g.put("4");
+		step++;
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(step, 2);
+	EXPECT_EQ(r.err, failed);
+	ASSERT_EQ(r.out.substr(0, first.size()), first);
+	const std::string second = r.out.substr(first.size(), r.out.find("Total", first.size()) - first.size());
+	EXPECT_EQ(count(second, "\033[2A"), 0u) << "the first continue's report starts afresh: " << second;
+	EXPECT_EQ(count(r.out, "\r\033[2A"), 1u) << "the second's is drawn in place: " << r.out;
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
