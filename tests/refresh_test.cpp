@@ -169,6 +169,74 @@ TEST(Refresh, AResizeLeavesWhatIsAboveAlone)
 	}
 }
 
+// A terminal that draws at a new size before its pseudo-terminal reports
+// it, as tmux does while an edge is dragged (it tells the size up to 0.3 s
+// late) and as a terminal at the far end of a slow link does: reports
+// built for the old width are drawn at the new one.  What the shell wrote
+// above stays, and once the size is told, the report is whole.
+TEST(Refresh, ATerminalThatDrawsAtASizeItHasNotReported)
+{
+	struct step {
+		int after;    // once so many reports have arrived
+		bool drawn;   // the emulator draws at the width; or the pty tells it
+		int width;
+	};
+	struct {
+		const char *name;
+		int width;
+		std::vector<step> steps;
+	} cases[] = {
+		{"wider, told two reports late", 55, {{1, true, 100}, {3, false, 100}}},
+		{"two resizes at once, told one by one", 50,
+		 {{1, true, 100}, {2, false, 55}, {4, false, 100}}},
+		{"narrower, told two reports late", 100, {{1, true, 55}, {3, false, 55}}},
+	};
+	const int rows = 40;
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		runoptions o = terminal(c.width, rows, {"STANDIN_FAIL=mem:9"});
+		o.realsleep = true;
+		size_t next = 0;
+		std::vector<std::pair<size_t, int>> drawn;  // at which byte, at which width
+		o.onoutput = [&](pid_t, int pty, const std::string &out) {
+			for (; next < c.steps.size() && count(out, "Total") >= static_cast<size_t>(c.steps[next].after);
+			     next++) {
+				const step &s = c.steps[next];
+				if (s.drawn) {
+					drawn.emplace_back(out.size(), s.width);
+					continue;
+				}
+				struct winsize ws = {};
+				ws.ws_row = rows;
+				ws.ws_col = static_cast<unsigned short>(s.width);
+				ASSERT_EQ(ioctl(pty, TIOCSWINSZ, &ws), 0);
+			}
+		};
+		runresult r = runmemglow({"-t", "-s", "0.1"}, o);
+		ASSERT_EQ(r.status, 1) << r.err;
+		ASSERT_EQ(next, c.steps.size());
+		const std::string out = running(r.out);
+		emulator e(rows, c.width);
+		e.feed(above);
+		size_t from = 0;
+		int width = c.width;
+		for (const auto &at : drawn) {
+			e.feed(out.substr(from, at.first - from));
+			from = at.first;
+			width = at.second;
+			e.resize(rows, width);
+		}
+		e.feed(out.substr(from));
+		const screenshot got = e.shot();
+		EXPECT_EQ(std::vector<std::string>(got.rows.begin(), got.rows.begin() + 3), aboverows)
+			<< show(got);
+		const screenshot want = render(fresh({"-t"}, {}, width, rows), rows, width);
+		EXPECT_EQ(reportabove(got, static_cast<size_t>(want.cursorrow) + 1),
+			  reportabove(want, static_cast<size_t>(want.cursorrow) + 1))
+			<< "got\n" << show(got) << "wanted\n" << show(want);
+	}
+}
+
 // What is typed while the program runs is echoed where the cursor waits,
 // after the report; the next report erases it.
 TEST(Refresh, TypingWhileItRuns)
