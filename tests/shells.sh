@@ -2,10 +2,12 @@
 # SPDX-License-Identifier: ISC
 # shells.sh MEMGLOW STANDIN [SHELL...]: a refreshing run under job control as real
 # interactive shells do it, in tmux: bash, zsh, mksh and dash (each found
-# by trying), and bash as another user (su, as root), whose terminal the
-# run cannot open by its name.  Each case types into the shell what a user
-# types (& and fg; ^Z, bg and fg; ^Z and fg; each with ^S held across it;
-# a resize behind ^S), lets each sample through a gate of the stand-in, and
+# by trying), and, as root, bash as another user (su), whose terminal the
+# run cannot open by its name, the run under sudo (on a terminal of sudo's)
+# and under runuser (which continues it twice).  Each case types into the
+# shell what a user types (& and fg; ^Z, bg and fg; ^Z and fg, once or
+# twice; each with ^S held across it; a resize behind ^S), lets each sample
+# through a gate of the stand-in, and
 # waits for what the shell and the run write.  The shell's lines (the
 # typed commands, the echoed command lines, the job lines) must stay, and
 # the screen must end with one whole report below them.  A shell that is
@@ -266,6 +268,14 @@ else
 		width:120 key:C-q open:3 report:3 -- 3+ "echo above" "$cmd"
 	scenario "su: ^S, ^Z, ^Q, bg" "$line" 80 "type:$cmd" open:1 report:1 key:C-s open:2 key:C-z \
 		key:C-q type:bg job:mg report:2 line type:fg job:mg open:3 report:3 -- 3 "$cmd" bg fg
+	# sudo runs the program on a terminal of its own (use_pty, Debian's
+	# default); after ^Z and fg it gives that terminal's foreground back.
+	if sudo=$(command -v sudo); then
+		line="$env bash --norc --noprofile -i"
+		assudo="$sudo $tmp/bin/$cmd"
+		scenario "sudo: ^Z, fg" "$line" 80 "type:$assudo" open:1 report:1 key:C-z type:fg job:mg \
+			open:2 report:2 open:3 report:3 -- 3 "$assudo" fg
+	fi
 	# runuser continues its child once more after the shell's fg: one
 	# report afresh below, not two.
 	if runuser=$(command -v runuser); then
