@@ -10,9 +10,22 @@ fail() {
 	failures=$((failures + 1))
 }
 
+# The test's own deadline, MEMGLOW_BUDGET seconds from its start (900 by
+# default), which every wait keeps: the test ends by it, cleaning up and
+# saying what it waited for, before ctest's time limit, which is set above
+# it, would end the test with nothing said.
+budget=$(($(date +%s) + ${MEMGLOW_BUDGET:-900}))
+# capped SECONDS: SECONDS from now, or the test's deadline where that is
+# sooner.
+capped() {
+	deadline=$(($(date +%s) + $1))
+	[ "$deadline" -le "$budget" ] || deadline=$budget
+	echo "$deadline"
+}
+
 # waitfor SECONDS COMMAND...: until the command succeeds, or the deadline.
 waitfor() {
-	deadline=$(($(date +%s) + $1))
+	deadline=$(capped "$1")
 	shift
 	until "$@"; do
 		[ "$(date +%s)" -lt "$deadline" ] || return 1

@@ -71,7 +71,7 @@ shown() {
 waitfor() {
 	what=$1
 	shift
-	deadline=$(($(date +%s) + 60))
+	deadline=$(capped 60)
 	until "$@"; do
 		if [ "$(date +%s)" -ge "$deadline" ]; then
 			echo "FAIL: $case: waited 60 s for $what"

@@ -55,12 +55,13 @@ through() {
 		: >"$tmp/gate/$n"
 	done
 }
+# shellcheck disable=SC2317 # called by waitfor
+inpane() {
+	tmux -L "$socket" capture-pane -p -J | grep -qF -- "$1"
+}
 # shows TEXT: waits until the pane shows the text (60 s at most).
 shows() {
-	for _ in $(seq 1 600); do
-		tmux -L "$socket" capture-pane -p -J | grep -qF -- "$1" && return 0
-		sleep 0.1
-	done
+	waitfor 60 inpane "$1" && return 0
 	echo "tmux.sh: $case: the pane never showed '$1'"
 	tmux -L "$socket" capture-pane -p
 	status=1
@@ -106,10 +107,7 @@ through 1
 shows "] 50% " || exit 1
 tmux -L "$socket" send-keys C-s
 through 2
-for _ in $(seq 1 600); do
-	[ -e "$tmp/gate/2.taken" ] && break
-	sleep 0.1
-done
+waitfor 60 test -e "$tmp/gate/2.taken"
 tmux -L "$socket" resize-window -x 120
 tmux -L "$socket" send-keys C-q
 through 3
@@ -129,7 +127,14 @@ stop
 # (wW a width, hH a height) in turn, told at once.  Once the run has taken
 # three samples since, the nine lines stand whole at the top of the
 # history, and at most COPIES reports are on screen and in the history.
+# taken N: N samples or more have been taken.
+# shellcheck disable=SC2317 # called by waitfor
 taken() {
+	want=$1
+	set -- "$tmp/gate"/*.taken
+	[ -e "$1" ] && [ $# -ge "$want" ]
+}
+count() {
 	set -- "$tmp/gate"/*.taken
 	if [ -e "$1" ]; then echo $#; else echo 0; fi
 }
@@ -144,11 +149,8 @@ resizes() {
 		h*) tmux -L "$socket" resize-window -y "${size#h}" ;;
 		esac
 	done
-	want=$(($(taken) + 3))
-	for _ in $(seq 1 600); do
-		[ "$(taken)" -lt "$want" ] || break
-		sleep 0.1
-	done
+	want=$(($(count) + 3))
+	waitfor 60 taken "$want"
 	shown=$(tmux -L "$socket" capture-pane -p -J -S -)
 	copies=$(printf '%s\n' "$shown" | grep -c '^Total')
 	if [ "$(printf '%s\n' "$shown" | head -n 9)" != "$(seq 1 9 | sed 's/^/line/')" ]; then
