@@ -98,6 +98,12 @@ const char *memglowpath()
 	return p != nullptr ? p : MEMGLOW_BIN;
 }
 
+const char *standinpath()
+{
+	const char *p = getenv("MEMGLOW_STANDIN_LIB");
+	return p != nullptr ? p : STANDIN_LIB;
+}
+
 static void drain(int fd, std::string *into, bool *open)
 {
 	char buf[4096];
@@ -115,7 +121,7 @@ runresult runmemglow(const std::vector<std::string> &args, const runoptions &opt
 		if (strncmp(*e, "STANDIN_", 8) != 0 && strncmp(*e, "LD_PRELOAD=", 11) != 0)
 			envs.push_back(*e);
 	if (opts.standin)
-		envs.push_back(std::string("LD_PRELOAD=") + STANDIN_LIB);
+		envs.push_back(std::string("LD_PRELOAD=") + standinpath());
 	bool sleepset = false;
 	for (const auto &e : opts.env)
 		sleepset = sleepset || e.rfind("STANDIN_SLEEP=", 0) == 0;

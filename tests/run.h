@@ -55,7 +55,9 @@ struct runoptions {
 runresult runmemglow(const std::vector<std::string> &args,
 		     const runoptions &opts = runoptions());
 
-// The program's path, as built.
+// The program: as built, or MEMGLOW_BIN where that is set.
 const char *memglowpath();
+// The stand-in: STANDIN_LIB, or MEMGLOW_STANDIN_LIB where that is set.
+const char *standinpath();
 
 #endif

@@ -89,7 +89,7 @@ struct reachable {
 		lib = dir + "/standin.so";
 		libs = dir + "/lib";
 		const std::string copy = std::string("sh '") + TESTS_DIR + "/reachable.sh' '" + dir + "' '" +
-					 memglowpath() + "' '" + STANDIN_LIB + "'";
+					 memglowpath() + "' '" + standinpath() + "'";
 		if (system(copy.c_str()) != 0)
 			abort();
 	}
