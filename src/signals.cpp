@@ -94,10 +94,10 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 	sigprocmask(SIG_SETMASK, nullptr, &startmask);
 	sigemptyset(&held);
 	handle(SIGCONT, oncontinue, SA_RESTART);
+	stophandled = defaulted(SIGTSTP);
+	if (stophandled)
+		handle(SIGTSTP, onstop, SA_RESTART);
 	if (onterminal) {
-		stophandled = defaulted(SIGTSTP);
-		if (stophandled)
-			handle(SIGTSTP, onstop, SA_RESTART);
 		handle(SIGWINCH, onresize, SA_RESTART);
 		/* Without SA_RESTART: a write or a wait that an ending signal
 		 * interrupts returns. */

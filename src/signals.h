@@ -24,8 +24,8 @@ struct signalsseen {
 	int ending;  /* the signal that ends the run, or 0 */
 };
 
-/* Takes over the continue, and on a terminal the stop, the resize and the
- * ending signals.  finish must be async-signal-safe. */
+/* Takes over the continue and the stop, and on a terminal the resize and
+ * the ending signals.  finish must be async-signal-safe. */
 void takesignals(bool onterminal, void (*finish)(void));
 /* What came since the signals were taken over. */
 signalsseen seensignals(void);

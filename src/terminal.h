@@ -32,8 +32,8 @@
  * (4) unless no stop (^Z, which the run notes and then takes) came since a
  *     report drawn afresh for a continue: runuser and su continue their
  *     child again after the shell's fg.
- * Into a pipe or a file only a continue is taken: the next report goes out
- * without the cursor-up.
+ * Into a pipe or a file only a continue (and a stop) is taken: the next
+ * report goes out without the cursor-up, as (4) says.
  */
 #ifndef MEMGLOW_TERMINAL_H
 #define MEMGLOW_TERMINAL_H

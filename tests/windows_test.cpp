@@ -459,6 +459,38 @@ TEST(Windows, ASecondContinueWithoutAStopDrawsInPlace)
 	EXPECT_EQ(count(r.out, "\r\033[2A"), 1u) << "the second's is drawn in place: " << r.out;
 }
 
+// Into a pipe, each stop (^Z) and continue before a report leaves out its
+// cursor-up, also a second one right after a report that left it out for
+// the first: the shell may have written below meanwhile.
+TEST(Windows, EachStopAndContinueIntoAPipe)
+{
+	const gates g({"1"});
+	runoptions o;
+	o.realsleep = true;
+	o.timeout = 30;
+	o.env = {g.env(), "STANDIN_FAIL=mem:4"};
+	std::string report;
+	int step = 0;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (step == 0)
+			report = out;
+		if (step == 2 || out.size() < report.size() * static_cast<size_t>(step + 1))
+			return;
+		kill(pid, SIGTSTP);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		kill(pid, SIGCONT);
+		g.put(step == 0 ? "2" : "3");
+		if (step == 1)
+			g.put("4");
+		step++;
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(step, 2);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.out, report + report + report);
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
