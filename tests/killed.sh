@@ -6,10 +6,9 @@
 # guards end it (tests/lib.sh, tests/run.cpp).
 set -u
 build=$1
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
 tests='^(Shells\.bash|TmuxHistory|Background\.AJobStoppedByTheTerminalEndsWhenKilled)$'
-marked() {
-	grep -l "MEMGLOW_TESTMARK=$build:" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || :
-}
 # Each is ended 2 s in, before it is done.
 ctest --test-dir "$build" -R "$tests" -FA '.*' --timeout 2 >"$build/killed.log" 2>&1
 if ! grep -q 'Timeout' "$build/killed.log"; then
@@ -18,16 +17,5 @@ if ! grep -q 'Timeout' "$build/killed.log"; then
 	exit 1
 fi
 grep 'Timeout' "$build/killed.log"
-deadline=$(($(date +%s) + 20))
-while [ -n "$(marked)" ]; do
-	if [ "$(date +%s)" -ge "$deadline" ]; then
-		echo "killed.sh: still running 20 s after ctest ended their tests:"
-		for pid in $(marked); do
-			printf '  %s %s\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
-			kill -KILL "$pid" 2>/dev/null
-		done
-		exit 1
-	fi
-	sleep 0.5
-done
+nothingleft "MEMGLOW_TESTMARK=$build:" "killed.sh: still running 20 s after ctest ended their tests" || exit 1
 echo "killed.sh: nothing left running"

@@ -43,8 +43,29 @@ mark="MEMGLOW_TESTMARK=${MEMGLOW_TESTS:-}:$(basename "$0" .sh):$$"
 # (NAME=value) in its environment: what a test started, wherever tmux or a
 # shell left it.
 killmarked() {
-	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
-		[ "$pid" = $$ ] || kill -KILL "$pid" 2>/dev/null || :
+	for pid in $(marked "$1"); do
+		kill -KILL "$pid" 2>/dev/null || :
+	done
+}
+# marked MARK: the processes but this shell that carry MARK.
+marked() {
+	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || :
+}
+# nothingleft MARK WHAT: waits until no process carries MARK (20 s at
+# most: the guards look once a second); then lists and kills what is left,
+# says WHAT, and fails.
+nothingleft() {
+	deadline=$(capped 20)
+	while [ -n "$(marked "$1")" ]; do
+		if [ "$(date +%s)" -ge "$deadline" ]; then
+			echo "$2:"
+			for pid in $(marked "$1"); do
+				printf '  %s %s\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+				kill -KILL "$pid" 2>/dev/null
+			done
+			return 1
+		fi
+		sleep 0.5
 	done
 }
 

@@ -91,6 +91,42 @@ std::vector<std::string> reportabove(const screenshot &s, size_t rows)
 					 s.rows.begin() + static_cast<long>(end));
 }
 
+// What the terminal shows of the lines above and the run's output (without
+// its last newline), *width columns wide at the start and resized at the
+// given bytes to the given widths (0: the terminal does not say, and stays
+// as it is); *width ends as the last width.
+screenshot shownresized(const std::string &out, int rows, int *width,
+			const std::vector<std::pair<size_t, int>> &resizes)
+{
+	emulator e(rows, *width);
+	e.feed(above);
+	size_t from = 0;
+	for (const auto &at : resizes) {
+		e.feed(out.substr(from, at.first - from));
+		from = at.first;
+		if (at.second > 0) {
+			*width = at.second;
+			e.resize(rows, *width);
+		}
+	}
+	e.feed(out.substr(from));
+	return e.shot();
+}
+
+// The lines above stay whole, and the report that ends on the cursor's row
+// is what a fresh one shows; returns that fresh one's screen.
+screenshot aboveandfresh(const screenshot &got, const std::vector<std::string> &args,
+			 const std::vector<std::string> &env, int width, int rows)
+{
+	EXPECT_EQ(std::vector<std::string>(got.rows.begin(), got.rows.begin() + 3), aboverows)
+		<< show(got);
+	const screenshot want = render(fresh(args, env, width, rows), rows, width);
+	EXPECT_EQ(reportabove(got, static_cast<size_t>(want.cursorrow) + 1),
+		  reportabove(want, static_cast<size_t>(want.cursorrow) + 1))
+		<< "got\n" << show(got) << "wanted\n" << show(want);
+	return want;
+}
+
 // A terminal resized while the program pauses, so that the report on screen
 // takes other rows: terminals differ in what a resize does to such rows, so
 // the next report starts afresh below, soon after the resize; what the shell
@@ -142,29 +178,9 @@ TEST(Refresh, AResizeLeavesWhatIsAboveAlone)
 		// the last report is whole.
 		EXPECT_LT(r.seconds, 2.0 * static_cast<double>(n) - 1.0);
 
-		const std::string out = running(r.out);
-		emulator e(rows, c.widths[0]);
-		e.feed(above);
-		size_t from = 0;
 		int width = c.widths[0];
-		for (const auto &at : resizes) {
-			e.feed(out.substr(from, at.first - from));
-			from = at.first;
-			// A width of 0 is the terminal not saying: it stays as it is.
-			if (at.second > 0) {
-				width = at.second;
-				e.resize(rows, width);
-			}
-		}
-		e.feed(out.substr(from));
-		const screenshot got = e.shot();
-		EXPECT_EQ(std::vector<std::string>(got.rows.begin(), got.rows.begin() + 3), aboverows)
-			<< show(got);
-		const screenshot want =
-			render(fresh(c.args, figures(lastof(mem), ""), width, rows), rows, width);
-		EXPECT_EQ(reportabove(got, static_cast<size_t>(want.cursorrow) + 1),
-			  reportabove(want, static_cast<size_t>(want.cursorrow) + 1))
-			<< "got\n" << show(got) << "wanted\n" << show(want);
+		const screenshot got = shownresized(running(r.out), rows, &width, resizes);
+		const screenshot want = aboveandfresh(got, c.args, figures(lastof(mem), ""), width, rows);
 		EXPECT_EQ(got.cursorcol, want.cursorcol);
 	}
 }
@@ -215,25 +231,9 @@ TEST(Refresh, ATerminalThatDrawsAtASizeItHasNotReported)
 		runresult r = runmemglow({"-t", "-s", "0.1"}, o);
 		ASSERT_EQ(r.status, 1) << r.err;
 		ASSERT_EQ(next, c.steps.size());
-		const std::string out = running(r.out);
-		emulator e(rows, c.width);
-		e.feed(above);
-		size_t from = 0;
 		int width = c.width;
-		for (const auto &at : drawn) {
-			e.feed(out.substr(from, at.first - from));
-			from = at.first;
-			width = at.second;
-			e.resize(rows, width);
-		}
-		e.feed(out.substr(from));
-		const screenshot got = e.shot();
-		EXPECT_EQ(std::vector<std::string>(got.rows.begin(), got.rows.begin() + 3), aboverows)
-			<< show(got);
-		const screenshot want = render(fresh({"-t"}, {}, width, rows), rows, width);
-		EXPECT_EQ(reportabove(got, static_cast<size_t>(want.cursorrow) + 1),
-			  reportabove(want, static_cast<size_t>(want.cursorrow) + 1))
-			<< "got\n" << show(got) << "wanted\n" << show(want);
+		const screenshot got = shownresized(running(r.out), rows, &width, drawn);
+		aboveandfresh(got, {"-t"}, {}, width, rows);
 	}
 }
 
