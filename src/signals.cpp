@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: ISC
 /*
- * A refreshing run's signals.  The handlers write only the three counts of
- * what came; the run reads them, so a signal never changes the run's own
- * state under it.  The one thing a handler does beyond counting is to end
- * the process, where the run acts on ending signals at once.
+ * A refreshing run's signals.  The handlers write only the counts of what
+ * came and the first ending signal; the run reads them, so a signal never
+ * changes the run's own state under it.  Beyond that a handler only stops
+ * the process (as the stop would have) or ends it, where the run acts on
+ * ending signals at once.
  */
 #include <atomic>
 #include <csignal>
@@ -23,7 +24,7 @@ static volatile sig_atomic_t endsig = 0;
 static volatile sig_atomic_t atonce = 0;
 
 static bool handled[NENDING];  /* the ending signals taken over */
-static bool stophandled;
+static bool stophandled;       /* and the stop */
 static sigset_t held;          /* those, the continue, the stop and the resize */
 static sigset_t startmask;     /* the mask the run started with */
 static void (*finish)(void);  /* set once the signals are taken over */
