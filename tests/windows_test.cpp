@@ -427,6 +427,22 @@ TEST(Windows, TheFirstOfTwoKillsEndsTheRun)
 	EXPECT_EQ(r.out, report + "\r\n");
 }
 
+// Step *step of two: sends the signals in turn, each once acted on, then
+// lets the next sample through, and at the second step also the one after
+// it, which fails and ends the run.
+void signalthennext(pid_t pid, std::vector<int> sigs, const gates &g, int *step)
+{
+	for (int sig : sigs) {
+		kill(pid, sig);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+	}
+	g.put(std::to_string(*step + 2));
+	if (*step == 1)
+		g.put("4");
+	++*step;
+}
+
 // A continue after a report drawn afresh for a continue, with no stop
 // between (runuser and su continue their child again after the shell's fg,
 // at times after that report): the next report is drawn in place.
@@ -439,16 +455,9 @@ TEST(Windows, ASecondContinueWithoutAStopDrawsInPlace)
 	o.timeout = 30;
 	int step = 0;
 	o.onoutput = [&](pid_t pid, int, const std::string &out) {
-		if (step == 2 || count(out, "Total") <= static_cast<size_t>(step) ||
-		    (step == 0 && out.size() < first.size()))
-			return;
-		kill(pid, SIGCONT);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
-		g.put(step == 0 ? "2" : "3");
-		if (step == 1)
-			g.put("4");
-		step++;
+		if (step < 2 && count(out, "Total") > static_cast<size_t>(step) &&
+		    (step > 0 || out.size() >= first.size()))
+			signalthennext(pid, {SIGCONT}, g, &step);
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
 	EXPECT_EQ(step, 2);
@@ -474,16 +483,8 @@ TEST(Windows, EachStopAndContinueIntoAPipe)
 	o.onoutput = [&](pid_t pid, int, const std::string &out) {
 		if (step == 0)
 			report = out;
-		if (step == 2 || out.size() < report.size() * static_cast<size_t>(step + 1))
-			return;
-		kill(pid, SIGTSTP);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
-		kill(pid, SIGCONT);
-		g.put(step == 0 ? "2" : "3");
-		if (step == 1)
-			g.put("4");
-		step++;
+		if (step < 2 && out.size() >= report.size() * static_cast<size_t>(step + 1))
+			signalthennext(pid, {SIGTSTP, SIGCONT}, g, &step);
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
 	EXPECT_EQ(step, 2);
