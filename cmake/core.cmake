@@ -55,6 +55,7 @@ add_library(memglowcore STATIC
   ${MEMGLOW_SOURCE_DIR}/src/figures.cpp
   ${MEMGLOW_SOURCE_DIR}/src/bargraph.cpp
   ${MEMGLOW_SOURCE_DIR}/src/classic.cpp
+  ${MEMGLOW_SOURCE_DIR}/src/layouts.cpp
   ${MEMGLOW_SOURCE_DIR}/src/format.cpp
   ${MEMGLOW_SOURCE_DIR}/src/frames.cpp
   ${MEMGLOW_SOURCE_DIR}/src/signals.cpp

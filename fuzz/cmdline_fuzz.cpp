@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "options.h"
+#include "report.h"
 
 enum { MAXARGS = 64, MAXBYTES = 4096 };
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		require(s.unitdivisor == 1 || s.unitdivisor == 1024 ||
 			s.unitdivisor == 1048576);
 		require(std::isfinite(s.delay) && s.delay >= 0);
-		require(s.linecount == (s.classiclayout ? 3 : 2) + (s.showtotal ? 1 : 0));
+		require(s.linecount == reportlines(chosenlayout(s.classiclayout), s.showtotal));
 		require(s.pauseus >= 0 && s.pauseus == pauselength(s.delay));
 		require(memcmp(&s, &again, sizeof s) == 0);
 		break;

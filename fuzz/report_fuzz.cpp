@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: ISC
 // The report: arbitrary library figures and unit divisors through the
-// snapshot, the derived figures, the bar builder, both layouts and the
-// frames that draw them.  Any figures must give 35-mark bars and Total lines
-// whose stated sums hold, and reports that any frame holds.
+// snapshot, the derived figures, the bar builder, every layout and the
+// frames that draw them.  Any figures must give 35-mark bars, reports of
+// as many lines as their layout's row counts, Total lines whose stated sums
+// hold, and reports that any frame holds.
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -28,14 +29,37 @@ static void checkbar(const char *bar)
 }
 
 /* Writes a layout into out and returns its length. */
-static size_t layout(char *out, bool classic, const memsnapshot *snap,
-		     const memfigures *fig, const membars *bars, uint64_t unit, bool total)
+static size_t print(char *out, const memlayout *layout, const memsnapshot *snap,
+		    const memfigures *fig, const membars *bars, uint64_t unit, bool total)
 {
-	int len = classic ? printclassic(out, REPORTSIZE, snap, fig, unit, total)
-			  : printbargraph(out, REPORTSIZE, snap, fig, bars, unit, total);
+	int len = layout->print(out, REPORTSIZE, snap, fig, bars, unit, total);
 	require(len > 0 && len < REPORTSIZE);
 	require(out[len - 1] == '\n' && strlen(out) == static_cast<size_t>(len));
+	int lines = 0;
+	for (const char *p = out; *p != '\0'; p++)
+		lines += *p == '\n';
+	require(lines == reportlines(layout, total));
 	return static_cast<size_t>(len);
+}
+
+/* Each layout's Total line states a sum t = a + b: the last of its marks
+ * starts the line's figures, read by its format.  In the order of the
+ * layouts' rows. */
+static const struct {
+	const char *mark;
+	const char *format;
+} totalsums[] = {
+	{"(", "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")"},
+	{"Total:", "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))"},
+};
+static_assert(sizeof totalsums / sizeof totalsums[0] == LAYOUTCOUNT, "a Total line for each layout");
+
+static const char *lastof(const char *text, const char *mark)
+{
+	const char *last = nullptr;
+	for (const char *p = strstr(text, mark); p != nullptr; p = strstr(p + 1, mark))
+		last = p;
+	return last;
 }
 
 /* Any report fits a frame, drawn first or over another, on a terminal of
@@ -85,22 +109,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	checkbar(bars.total);
 
 	static char out[REPORTSIZE];
-	uint64_t t, a, b;
 	const unsigned columns = static_cast<unsigned>(v[5] % 300);
 	const unsigned height = static_cast<unsigned>((v[5] >> 16) % 8);
-	drawn(out, layout(out, false, &snap, &fig, &bars, unit, total), columns, height);
-	if (total) {
-		const char *line = strrchr(out, '(');
-		require(sscanf(line, "(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &a, &b) == 3);
-		require(t == a + b);
-	}
-	drawn(out, layout(out, true, &snap, &fig, &bars, unit, total), columns, height);
-	if (total) {
-		const char *line = strstr(out, "Total:");
-		require(line != nullptr);
-		require(sscanf(line, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))",
-			       &t, &a, &b) == 3);
-		require(t == a + b);
+	for (int row = 0; row < LAYOUTCOUNT; row++) {
+		drawn(out, print(out, &layouts[row], &snap, &fig, &bars, unit, total), columns, height);
+		if (total) {
+			uint64_t t, a, b;
+			const char *line = lastof(out, totalsums[row].mark);
+			require(line != nullptr);
+			require(sscanf(line, totalsums[row].format, &t, &a, &b) == 3);
+			require(t == a + b);
+		}
 	}
 	return 0;
 }

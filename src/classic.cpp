@@ -5,7 +5,8 @@
 #include "report.h"
 
 int printclassic(char *buf, size_t size, const memsnapshot *snap,
-		 const memfigures *fig, uint64_t unitdivisor, bool showtotal)
+		 const memfigures *fig, const membars *, uint64_t unitdivisor,
+		 bool showtotal)
 {
 	const uint64_t d = unitdivisor;
 	size_t len = 0;

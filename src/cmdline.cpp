@@ -100,8 +100,8 @@ scanresult scanoptions(int argc, char **argv, memsettings *settings,
 		*baddelay = delayarg;
 		return SCAN_BADDELAY;
 	}
-	settings->linecount = (settings->classiclayout ? 3 : 2) +
-			      (settings->showtotal ? 1 : 0);
+	settings->linecount = reportlines(chosenlayout(settings->classiclayout),
+					  settings->showtotal);
 	settings->pauseus = pauselength(settings->delay);
 	return SCAN_REPORT;
 }

@@ -51,6 +51,7 @@ static int refresh(const memsettings *settings)
 	membars bars;
 	char text[REPORTSIZE];
 	const bool refreshing = settings->delay != 0;
+	const memlayout *layout = chosenlayout(settings->classiclayout);
 
 	startoutput(settings->linecount, refreshing);
 	for (;;) {
@@ -58,11 +59,8 @@ static int refresh(const memsettings *settings)
 			return fail("Error getting memory information.\n", 0);
 		derivefigures(&snap, &fig);
 		buildbars(&fig, &bars);
-		const int len = settings->classiclayout
-			? printclassic(text, sizeof text, &snap, &fig,
-				       settings->unitdivisor, settings->showtotal)
-			: printbargraph(text, sizeof text, &snap, &fig, &bars,
-					settings->unitdivisor, settings->showtotal);
+		const int len = layout->print(text, sizeof text, &snap, &fig, &bars,
+					      settings->unitdivisor, settings->showtotal);
 		if (len < 0)
 			return fail("memglow: report too long\n", 0);
 		if (showreport(text, static_cast<size_t>(len), !refreshing) != 0)

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: ISC
 /*
  * A report: the snapshot of one sample, the figures derived from it, the
- * bars, and the two layouts that turn them into text (figures.cpp,
- * bargraph.cpp, classic.cpp, format.cpp).  All of it is pure: functions of
- * a snapshot and the report settings, writing into the caller's buffers.
+ * bars, and the layouts that turn them into text (figures.cpp,
+ * bargraph.cpp, classic.cpp, layouts.cpp, format.cpp).  All of it is pure:
+ * functions of a snapshot and the report settings, writing into the
+ * caller's buffers.
  */
 #ifndef MEMGLOW_REPORT_H
 #define MEMGLOW_REPORT_H
@@ -139,16 +140,37 @@ barmarks countmarks(double first, double second, int fill);
 void drawbar(char *bar, const barmarks *marks);
 void bargraph(char *bar, double first, double second, int fill);
 void buildbars(const memfigures *fig, membars *bars);
-/* Both layouts write the report into buf, terminated, and return its
- * length, or -1 when it does not fit in size bytes; REPORTSIZE always
- * holds it. */
 int printbargraph(char *buf, size_t size, const memsnapshot *snap,
 		  const memfigures *fig, const membars *bars, uint64_t unitdivisor,
 		  bool showtotal);
 
 /* classic.cpp */
+/* It uses no bar. */
 int printclassic(char *buf, size_t size, const memsnapshot *snap,
-		 const memfigures *fig, uint64_t unitdivisor, bool showtotal);
+		 const memfigures *fig, const membars *bars, uint64_t unitdivisor,
+		 bool showtotal);
+
+/* layouts.cpp */
+/* A layout writes the report into buf, terminated, and returns its length,
+ * or -1 when it does not fit in size bytes; REPORTSIZE always holds it. */
+typedef int printlayout(char *buf, size_t size, const memsnapshot *snap,
+			const memfigures *fig, const membars *bars,
+			uint64_t unitdivisor, bool showtotal);
+/* A layout's row: its name, its print function, and the lines its report
+ * has without the total line and with it. */
+struct memlayout {
+	const char *name;
+	printlayout *print;
+	int lines;
+	int totallines;
+};
+/* The rows of layouts, in this order. */
+enum { BARGRAPHLAYOUT, CLASSICLAYOUT, LAYOUTCOUNT };
+extern const memlayout layouts[];
+/* The layout that classiclayout chooses. */
+const memlayout *chosenlayout(bool classiclayout);
+/* The lines of one report of layout. */
+int reportlines(const memlayout *layout, bool showtotal);
 
 /* format.cpp */
 /* Formats onto the text of *len bytes in buf (size bytes in all) and

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: ISC
-// The exact bytes of both layouts, and the sums their Total lines state.
+// The exact bytes of both layouts, the lines each layout's row counts, and
+// the sums their Total lines state.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -33,11 +34,11 @@ report make(uint64_t total, uint64_t free, uint64_t cached, uint64_t swaptotal,
 	return r;
 }
 
-std::string capture(const report &r, bool classic, uint64_t unit, bool total)
+// The report as the layout's row prints it.
+std::string capture(const report &r, const memlayout &layout, uint64_t unit, bool total)
 {
 	char buf[REPORTSIZE];
-	int len = classic ? printclassic(buf, sizeof buf, &r.snap, &r.fig, unit, total)
-			  : printbargraph(buf, sizeof buf, &r.snap, &r.fig, &r.bars, unit, total);
+	int len = layout.print(buf, sizeof buf, &r.snap, &r.fig, &r.bars, unit, total);
 	EXPECT_GT(len, 0);
 	if (len <= 0)
 		return "";
@@ -107,7 +108,7 @@ TEST(BarGraphLayout, Lines)
 		 "Total     : " + framedbar(17, 18, 0) + "\033[0m(4=1+3)\n"},
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(capture(c.r, false, c.unit, c.total), c.want) << c.name;
+		EXPECT_EQ(capture(c.r, layouts[BARGRAPHLAYOUT], c.unit, c.total), c.want) << c.name;
 }
 
 // A report that does not fit in the buffer is refused, never cut short in
@@ -115,17 +116,17 @@ TEST(BarGraphLayout, Lines)
 TEST(Layouts, AReportThatDoesNotFitIsRefused)
 {
 	const report r = example();
-	for (bool classic : {false, true}) {
-		const std::string whole = capture(r, classic, KiB, true);
+	for (int row = 0; row < LAYOUTCOUNT; row++) {
+		const memlayout &layout = layouts[row];
+		const std::string whole = capture(r, layout, KiB, true);
 		for (size_t size : {size_t{0}, size_t{10}, whole.size() - 20, whole.size(),
 				    whole.size() + 1}) {
 			char buf[REPORTSIZE];
-			int len = classic ? printclassic(buf, size, &r.snap, &r.fig, KiB, true)
-					  : printbargraph(buf, size, &r.snap, &r.fig, &r.bars, KiB, true);
+			int len = layout.print(buf, size, &r.snap, &r.fig, &r.bars, KiB, true);
 			EXPECT_EQ(len, size > whole.size() ? static_cast<int>(whole.size()) : -1)
-				<< classic << " " << size;
+				<< layout.name << " " << size;
 			if (len >= 0) {
-				EXPECT_EQ(std::string(buf), whole) << classic << " " << size;
+				EXPECT_EQ(std::string(buf), whole) << layout.name << " " << size;
 			}
 		}
 	}
@@ -159,7 +160,36 @@ TEST(ClassicLayout, Rows)
 		 "Total: 111111111011111110 = (111111111011111109 (used) +        1 (free))\n"},
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(capture(c.r, true, c.unit, c.total), c.want) << c.name;
+		EXPECT_EQ(capture(c.r, layouts[CLASSICLAYOUT], c.unit, c.total), c.want) << c.name;
+}
+
+// A row's line count is what the refresh moves the cursor up by, so it must
+// be the lines its print function writes, with and without the total line,
+// whatever the figures: sound, without swap, broken, or too wide for their
+// columns.
+TEST(Layouts, EachRowCountsTheLinesItPrints)
+{
+	const report figures[] = {
+		example(),
+		make(1000, 250, 500, 0, 0),
+		make(0, 10 * GiB, UINT64_MAX, 1, UINT64_MAX),
+		make(UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX),
+	};
+	for (int row = 0; row < LAYOUTCOUNT; row++) {
+		const memlayout &layout = layouts[row];
+		for (bool total : {false, true}) {
+			for (uint64_t unit : {uint64_t{1}, MiB}) {
+				for (const report &r : figures) {
+					const std::string text = capture(r, layout, unit, total);
+					EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+						  reportlines(&layout, total))
+						<< layout.name << (total ? " with" : " without")
+						<< " the total line, " << r.snap.total << " bytes /" << unit;
+					EXPECT_TRUE(!text.empty() && text.back() == '\n') << layout.name;
+				}
+			}
+		}
+	}
 }
 
 // The Total lines' figures worked out apart from the program: sums in two
@@ -216,7 +246,7 @@ TEST(TotalLines, StatedSumsHold)
 		SCOPED_TRACE(testing::Message() << total << " " << free << " " << cached << " "
 						<< swaptotal << " " << swapfree << " /" << unit);
 
-		std::string bars = capture(r, false, unit, true);
+		std::string bars = capture(r, layouts[BARGRAPHLAYOUT], unit, true);
 		uint64_t t, f, u;
 		size_t at = bars.rfind("\033[0m(");
 		ASSERT_EQ(sscanf(bars.c_str() + at, "\033[0m(%" SCNu64 "=%" SCNu64 "+%" SCNu64 ")", &t, &f, &u), 3);
@@ -224,7 +254,7 @@ TEST(TotalLines, StatedSumsHold)
 		ASSERT_EQ(t, want.total);
 		ASSERT_EQ(f, std::min(want.avail, t));
 
-		std::string table = capture(r, true, unit, true);
+		std::string table = capture(r, layouts[CLASSICLAYOUT], unit, true);
 		at = table.rfind("Total:");
 		ASSERT_EQ(sscanf(table.c_str() + at, "Total: %" SCNu64 " = (%" SCNu64 " (used) + %" SCNu64 " (free))", &t, &u, &f), 3);
 		ASSERT_EQ(t, u + f);

@@ -88,7 +88,8 @@ static void reports()
 	char text[REPORTSIZE];
 	derivefigures(&s, &f);
 	buildbars(&f, &b);
-	const int n = printbargraph(text, sizeof text, &s, &f, &b, 1024, true);
+	const memlayout *bargraph = chosenlayout(false), *classic = chosenlayout(true);
+	const int n = bargraph->print(text, sizeof text, &s, &f, &b, 1024, true);
 	check(n >= 0 && strcmp(text,
 		"Physical  : \033[1;30m[\033[1;32m####\033[1;31m%%%%%%%%%%%%%\033[1;37m.................."
 		"\033[1;30m]\033[1;37m 50\033[0;31m%\033[0m\t(4194304/8388608)\n"
@@ -103,11 +104,11 @@ static void reports()
 	memsnapshot seven = {7, 1, 0, 0, 6, 0, 0};
 	derivefigures(&seven, &f);
 	buildbars(&f, &b);
-	check(printbargraph(text, sizeof text, &seven, &f, &b, 1, false) >= 0 &&
+	check(bargraph->print(text, sizeof text, &seven, &f, &b, 1, false) >= 0 &&
 		      strstr(text, "\033[1;37m 100\033[0;31m%") != nullptr,
 	      "1 free and 6 cache of 7 print 100 %");
 	derivefigures(&s, &f);
-	const int m = printclassic(text, sizeof text, &s, &f, 1, true);
+	const int m = classic->print(text, sizeof text, &s, &f, &b, 1, true);
 	check(m >= 0 && strcmp(text,
 		"             total       used       free     shared    buffers     cached\n"
 		"Mem:    8589934592 7516192768 1073741824          0          0 3221225472\n"
@@ -147,6 +148,7 @@ static void scans()
 	check(scanoptions(2, second, &set, &bad) == SCAN_REPORT && set.classiclayout &&
 		      set.unitdivisor == 1024,
 	      "a scan after one that stopped inside -Vm starts clean");
+	check(set.linecount == 3, "-o reports take 3 lines");
 	check(scanoptions(3, infinite, &set, &bad) == SCAN_BADDELAY, "-s inf is refused");
 	check(scanoptions(3, notanumber, &set, &bad) == SCAN_BADDELAY, "-s nan is refused");
 	check(scanoptions(3, delay, &set, &bad) == SCAN_REPORT && set.pauseus == 300000,
