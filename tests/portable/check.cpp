@@ -88,8 +88,8 @@ static void reports()
 	char text[REPORTSIZE];
 	derivefigures(&s, &f);
 	buildbars(&f, &b);
-	const memlayout *bargraph = chosenlayout(false), *classic = chosenlayout(true);
-	const int n = bargraph->print(text, sizeof text, &s, &f, &b, 1024, true);
+	const memlayout *barlayout = chosenlayout(false), *tablelayout = chosenlayout(true);
+	const int n = barlayout->print(text, sizeof text, &s, &f, &b, 1024, true);
 	check(n >= 0 && strcmp(text,
 		"Physical  : \033[1;30m[\033[1;32m####\033[1;31m%%%%%%%%%%%%%\033[1;37m.................."
 		"\033[1;30m]\033[1;37m 50\033[0;31m%\033[0m\t(4194304/8388608)\n"
@@ -104,11 +104,11 @@ static void reports()
 	memsnapshot seven = {7, 1, 0, 0, 6, 0, 0};
 	derivefigures(&seven, &f);
 	buildbars(&f, &b);
-	check(bargraph->print(text, sizeof text, &seven, &f, &b, 1, false) >= 0 &&
+	check(barlayout->print(text, sizeof text, &seven, &f, &b, 1, false) >= 0 &&
 		      strstr(text, "\033[1;37m 100\033[0;31m%") != nullptr,
 	      "1 free and 6 cache of 7 print 100 %");
 	derivefigures(&s, &f);
-	const int m = classic->print(text, sizeof text, &s, &f, &b, 1, true);
+	const int m = tablelayout->print(text, sizeof text, &s, &f, &b, 1, true);
 	check(m >= 0 && strcmp(text,
 		"             total       used       free     shared    buffers     cached\n"
 		"Mem:    8589934592 7516192768 1073741824          0          0 3221225472\n"
