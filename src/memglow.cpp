@@ -52,6 +52,11 @@ static int refresh(const memsettings *settings)
 	char text[REPORTSIZE];
 	const bool refreshing = settings->delay != 0;
 
+	/* Privileges go before the terminal is opened. */
+	if (startsampler() != 0) {
+		fputs("Error getting memory information.\n", stderr);
+		return finish(1);
+	}
 	startoutput(settings->linecount, refreshing);
 	for (;;) {
 		if (getsnapshot(&snap) != 0)
