@@ -264,9 +264,13 @@ BYNAME
 		echo "textfile, swapped: the old steps lost root's file in $1 of 10 tries"
 		# shellcheck disable=SC2046 # two counts
 		set -- $(swapped "$textfile")
-		[ "$1" = 0 ] || fail "textfile, swapped: root's file was written through the swap in $1 of 10 tries"
-		[ "$2" = 10 ] || fail "textfile, swapped: the script made no file for the swap in $((10 - $2)) of 10 tries"
-		echo "textfile, swapped: the script kept root's file in 10 of 10 tries, each swapped"
+		if [ "$1" != 0 ]; then
+			fail "textfile, swapped: root's file was written through the swap in $1 of 10 tries"
+		elif [ "$2" != 10 ]; then
+			fail "textfile, swapped: the script made no file for the swap in $((10 - $2)) of 10 tries"
+		else
+			echo "textfile, swapped: the script kept root's file in 10 of 10 tries, each swapped"
+		fi
 	fi
 fi
 
