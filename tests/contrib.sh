@@ -176,9 +176,8 @@ fi
 if [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: textfile: folders that another user owns or may write (needs root)"
 else
-	# Another user must reach the folders, whatever the test's own
-	# folder (tests/reachable.sh).
-	chmod 755 "$tmp"
+	# The folders that all may write are out of other users' reach.
+	chmod 700 "$tmp"
 	at=$tmp/at
 	example=$(prom 8589934592 1073741824 3221225472 2147483648 2147483648)
 	while IFS='|' read -r case given status err; do
@@ -223,6 +222,9 @@ CASES
 	# once took (the file made, then opened again by name, its mode
 	# changed by name, and renamed into the folder named again) lose
 	# root's file to the swap; the script must not, in any try.
+	# Another user must reach the folders, whatever the test's own
+	# folder (tests/reachable.sh).
+	chmod 755 "$tmp"
 	cp "$swapnames" "$tmp/swapnames" && chmod 755 "$tmp/swapnames" || exit 1
 	cat >"$tmp/byname" <<'BYNAME'
 #!/bin/sh
