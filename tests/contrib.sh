@@ -191,6 +191,8 @@ else
 		"a sticky folder all may write") chmod 1777 "$at/d" ;;
 		"a link to root's folder, in another user's") chown nobody "$at/p" && ln -s ../elsewhere "$at/p/d" ;;
 		"a link to root's folder, in root's") ln -s ../elsewhere "$at/p/d" ;;
+		"a link to root's folders, in another user's, a step above")
+			chown nobody "$at/p" && mkdir "$at/elsewhere/d" && ln -s ../elsewhere "$at/p/q" ;;
 		"Debian's: root's folder in another user's") chown nobody "$at/p" && mkdir "$at/p/d" ;;
 		*) fail "textfile: no such case: $case" ;;
 		esac
@@ -212,6 +214,7 @@ a folder its group may write|d|1|memglow-textfile: @/d: refused: other users may
 a folder all may write|d|1|memglow-textfile: @/d: refused: other users may write there
 a sticky folder all may write|d|1|memglow-textfile: @/d: refused: other users may write there
 a link to root's folder, in another user's|p/d|1|memglow-textfile: @/p/d: refused: not a folder of its own, in a folder that other users may change
+a link to root's folders, in another user's, a step above|p/q/d|1|memglow-textfile: @/p/q/d: refused: not a folder of its own, in a folder that other users may change
 a link to root's folder, in root's|p/d|0|
 Debian's: root's folder in another user's|p/d|0|
 CASES
@@ -239,7 +242,7 @@ BYNAME
 		lost=0 came=0
 		for _ in 1 2 3 4 5 6 7 8 9 10; do
 			rm -rf "$at" && mkdir -m 755 "$at" "$at/p" "$at/p/d" && chown nobody "$at/p" || exit 1
-			echo secret >"$at/secret" && chmod 600 "$at/secret"
+			echo secret >"$at/secret" && chmod 600 "$at/secret" && : >"$tmp/swap"
 			env "$mark" setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
 				"$tmp/swapnames" "$at/p" d "$at/secret" >"$tmp/swap" 2>&1 &
 			swapper=$!
