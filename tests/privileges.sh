@@ -49,13 +49,15 @@ if [ "$($asnobody "$tmp/uid" -u 2>/dev/null)" != 0 ] || [ "$($asnobody "$tmp/gid
 	exit 77
 fi
 
-# held COPY: the copy, run by nobody with -s 1000 on a terminal of
-# script's own, shows its first report and pauses; its pid is in
-# $tmp/pid.  The terminal is root's, its name closed to nobody.
+# held COPY GROUPS: the copy, run by nobody with -s 1000 on a terminal of
+# script's own, in nobody's group and the supplementary GROUPS (setpriv's
+# --groups, or --clear-groups), shows its first report and pauses; its pid
+# is in $tmp/pid.  The terminal is root's, its name closed to nobody.
 held() {
 	rm -f "$tmp/pid" "$tmp/out"
+	as="setpriv --reuid=nobody --regid=$nogroup $2"
 	# shellcheck disable=SC2016 # the inner shell's own
-	env "$mark" script -q -e -c "sh -c 'echo \$\$ >$tmp/pid; exec $asnobody $tmp/$1 -s 1000'" \
+	env "$mark" script -q -e -c "sh -c 'echo \$\$ >$tmp/pid; exec $as $tmp/$1 -s 1000'" \
 		/dev/null </dev/null >"$tmp/out" 2>&1 &
 	run=$!
 	waitfor 60 grep -q 'Swap' "$tmp/out" || { fail "$1: no report came: $(cat "$tmp/out")"; return 1; }
@@ -74,9 +76,12 @@ ids() {
 
 all=65534
 all="$all $all $all $all"
-for copy in setuid setgid; do
+# The setuid copy starts in root's group too, and must leave it: a
+# process whose ids are root's may set its groups, and nobody's may not.
+for copy in setuid:--groups=0 setgid:--clear-groups; do
+	groups=${copy#*:} copy=${copy%%:*}
 	before=$failures
-	held "$copy" || continue
+	held "$copy" "$groups" || continue
 	uids=$(ids "$pid" Uid) gids=$(ids "$pid" Gid) groups=$(ids "$pid" Groups)
 	[ "$uids" = "$all" ] || fail "$copy: Uid: $uids, not $all"
 	[ "$gids" = "$nogroup $nogroup $nogroup $nogroup" ] || fail "$copy: Gid: $gids"
