@@ -224,9 +224,12 @@ CASES
 	# file's name, as soon as that file is made.  The steps the script
 	# once took (the file made, then opened again by name, its mode
 	# changed by name, and renamed into the folder named again) lose
-	# root's file to the swap; the script must not, in any try.
-	# Another user must reach the folders, whatever the test's own
-	# folder (tests/reachable.sh).
+	# root's file to the swap; the script must not, in any try.  The
+	# user who swaps is one of the test's own, an id no account has, so
+	# that the old steps, run by root, follow no name that any other
+	# process of the machine could change.  It must reach the folders,
+	# whatever the test's own folder (tests/reachable.sh).
+	intruder=$((4000000000 + $$))
 	chmod 755 "$tmp"
 	cp "$swapnames" "$tmp/swapnames" && chmod 755 "$tmp/swapnames" || exit 1
 	cat >"$tmp/byname" <<'BYNAME'
@@ -241,9 +244,9 @@ BYNAME
 	swapped() {
 		lost=0 came=0
 		for _ in 1 2 3 4 5 6 7 8 9 10; do
-			rm -rf "$at" && mkdir -m 755 "$at" "$at/p" "$at/p/d" && chown nobody "$at/p" || exit 1
+			rm -rf "$at" && mkdir -m 755 "$at" "$at/p" "$at/p/d" && chown "$intruder" "$at/p" || exit 1
 			echo secret >"$at/secret" && chmod 600 "$at/secret" && : >"$tmp/swap"
-			env "$mark" setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
+			env "$mark" setpriv --reuid="$intruder" --regid="$intruder" --clear-groups \
 				"$tmp/swapnames" "$at/p" d "$at/secret" >"$tmp/swap" 2>&1 &
 			swapper=$!
 			waitfor 30 grep -q watching "$tmp/swap" || echo "swapnames: $(cat "$tmp/swap")" >&2
