@@ -676,4 +676,20 @@ TEST(Pauses, CutByResizesAndContinues)
 	}
 }
 
+// The stand-in makes the files of its gates afresh, following no link:
+// the folder may be another user's, who could put one under the name of
+// the next, to have a run of root's make or truncate a file elsewhere.
+TEST(Windows, TheGatesFilesFollowNoLink)
+{
+	const gates g({"1"});
+	const std::string elsewhere = g.top + "/elsewhere";
+	ASSERT_EQ(symlink(elsewhere.c_str(), (g.dir + "/1.taken").c_str()), 0);
+	runoptions o;
+	o.env = {g.env()};
+	const runresult r = runmemglow({"-o"}, o);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(access(elsewhere.c_str(), F_OK), 0) << "the stand-in made a file through a link";
+	unlink(elsewhere.c_str());
+}
+
 }  // namespace
