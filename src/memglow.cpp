@@ -53,6 +53,11 @@ static int refresh(const memsettings *settings)
 	const bool refreshing = settings->delay != 0;
 	const memlayout *layout = chosenlayout(settings->classiclayout);
 
+	/* Privileges go before the terminal is opened. */
+	if (startsampler() != 0) {
+		fputs("Error getting memory information.\n", stderr);
+		return finish(1);
+	}
 	startoutput(settings->linecount, refreshing);
 	for (;;) {
 		if (getsnapshot(&snap) != 0)

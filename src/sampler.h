@@ -6,8 +6,14 @@
 
 #include "report.h"
 
-/* Fills snap with fresh figures: 0, or -1 with snap untouched.  The first
- * call sets up the library and drops privileges. */
+/* Sets up the library and gives up, for good, any privilege the program
+ * was started with (a setuid or setgid install): 0, or -1 once the reason
+ * is on standard error.  Tried once per run, on the first call here or in
+ * getsnapshot, whatever comes of it; later calls return what the first
+ * did.  The driver calls it before it opens anything. */
+int startsampler(void);
+
+/* Fills snap with fresh figures: 0, or -1 with snap untouched. */
 int getsnapshot(memsnapshot *snap);
 
 #endif

@@ -1,14 +1,17 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# contrib.sh SOURCE MEMGLOW STANDIN: the scripts for the systems that watch
-# many machines, run against the built memglow with the stand-in library's
-# figures, and the real parts they meet: shellcheck on both scripts;
-# memglow-textfile's file, as promtool checks it and as a real node_exporter
-# on 127.0.0.1 serves it; check_memglow's status, line and performance data
-# for figures above, between and below its levels, a failed sample and each
-# kind of bad argument.  Exits 77 (skipped) where a part is not installed.
+# contrib.sh SOURCE MEMGLOW STANDIN SWAPNAMES: the scripts for the systems
+# that watch many machines, run against the built memglow with the stand-in
+# library's figures, and the real parts they meet: shellcheck on both
+# scripts; memglow-textfile's file, as promtool checks it and as a real
+# node_exporter on 127.0.0.1 serves it, and, as root, the folders it
+# refuses because another user may change names in them, and another user
+# who swaps its folder as it writes (SWAPNAMES); check_memglow's status,
+# line and performance data for figures above, between and below its
+# levels, a failed sample and each kind of bad argument.  Exits 77
+# (skipped) where a part is not installed.
 set -u
-src=$1 memglow=$2 standin=$3
+src=$1 memglow=$2 standin=$3 swapnames=$4
 textfile=$src/contrib/memglow-textfile
 check=$src/contrib/check_memglow
 for tool in shellcheck promtool prometheus-node-exporter curl; do
@@ -149,7 +152,7 @@ if [ "$(id -u)" -eq 0 ]; then mountns="unshare -m"; else mountns="unshare -rm"; 
 if $mountns true 2>/dev/null; then
 	# shellcheck disable=SC2016,SC2086 # the script's own arguments; a command and its flags
 	runs "textfile: a full disk" 1 "" "memglow-textfile: $full: cannot write there" \
-		$mountns sh -c 'mount -t tmpfs -o size=4k tmpfs "$1" && cat /dev/zero >"$1/fill" 2>/dev/null; shift; exec "$@"' \
+		$mountns sh -c 'mount -t tmpfs -o size=4k,mode=0755 tmpfs "$1" && cat /dev/zero >"$1/fill" 2>/dev/null; shift; exec "$@"' \
 		sh "$full" "$textfile" "$full"
 else
 	echo "SKIPPED: textfile: a full disk (no mount namespace here for a small file system)"
@@ -164,6 +167,119 @@ if [ "$(id -u)" -ne 0 ]; then
 	runs "textfile: a folder it cannot write" 1 "" "memglow-textfile: $dir: cannot write there" \
 		"$textfile" "$dir"
 	chmod 755 "$dir"
+fi
+
+# Run by root, the script writes through no name another user can change.
+# Each case: the folders, with what another user (nobody) owns or may
+# write, the folder given, and what the script must do; a folder that is
+# refused is left as it was, and nothing is written through it.
+if [ "$(id -u)" -ne 0 ]; then
+	echo "SKIPPED: textfile: folders that another user owns or may write (needs root)"
+else
+	# The folders that all may write are out of other users' reach.
+	chmod 700 "$tmp"
+	at=$tmp/at
+	example=$(prom 8589934592 1073741824 3221225472 2147483648 2147483648)
+	while IFS='|' read -r case given status err; do
+		rm -rf "$at" && mkdir -m 755 "$at" "$at/p" "$at/d" "$at/elsewhere" || exit 1
+		case $case in
+		"memglow.prom a link to a folder") ln -s ../elsewhere "$at/d/memglow.prom" ;;
+		"memglow.prom a folder") mkdir "$at/d/memglow.prom" ;;
+		"a folder another user owns") chown nobody "$at/d" ;;
+		"a folder its group may write") chmod 775 "$at/d" ;;
+		"a folder all may write") chmod 777 "$at/d" ;;
+		"a sticky folder all may write") chmod 1777 "$at/d" ;;
+		"a link to root's folder, in another user's") chown nobody "$at/p" && ln -s ../elsewhere "$at/p/d" ;;
+		"a link to root's folder, in root's") ln -s ../elsewhere "$at/p/d" ;;
+		"a link to root's folders, in another user's, a step above")
+			chown nobody "$at/p" && mkdir "$at/elsewhere/d" && ln -s ../elsewhere "$at/p/q" ;;
+		"Debian's: root's folder in another user's") chown nobody "$at/p" && mkdir "$at/p/d" ;;
+		*) fail "textfile: no such case: $case" ;;
+		esac
+		runs "textfile as root: $case" "$status" "" "$(echo "$err" | sed "s|@|$at|")" "$textfile" "$at/$given"
+		if [ "$status" = 0 ]; then
+			[ "$(cat "$at/$given/memglow.prom")" = "$example" ] ||
+				fail "textfile as root: $case: no file of the figures"
+			[ -n "$(find "$at/$given/" -maxdepth 1 -name memglow.prom -user 0 -perm 644)" ] ||
+				fail "textfile as root: $case: the file is not root's, of mode 0644"
+		else
+			written=$(find "$at" -name '.memglow.prom.*' -o -name memglow.prom -type f)
+			[ -z "$written" ] || fail "textfile as root: $case: written: $written"
+		fi
+	done <<'CASES'
+memglow.prom a link to a folder|d|1|memglow-textfile: @/d/memglow.prom: refused: not a regular file
+memglow.prom a folder|d|1|memglow-textfile: @/d/memglow.prom: refused: not a regular file
+a folder another user owns|d|1|memglow-textfile: @/d: refused: another user (uid 65534) owns it
+a folder its group may write|d|1|memglow-textfile: @/d: refused: other users may write there
+a folder all may write|d|1|memglow-textfile: @/d: refused: other users may write there
+a sticky folder all may write|d|1|memglow-textfile: @/d: refused: other users may write there
+a link to root's folder, in another user's|p/d|1|memglow-textfile: @/p/d: refused: not a folder of its own, in a folder that other users may change
+a link to root's folders, in another user's, a step above|p/q/d|1|memglow-textfile: @/p/q/d: refused: not a folder of its own, in a folder that other users may change
+a link to root's folder, in root's|p/d|0|
+Debian's: root's folder in another user's|p/d|0|
+CASES
+
+	# Another user who owns the folder above swaps the folder for one of
+	# their own, with a link to a file of root's under the temporary
+	# file's name, as soon as that file is made.  The steps the script
+	# once took (the file made, then opened again by name, its mode
+	# changed by name, and renamed into the folder named again) lose
+	# root's file to the swap; the script must not, in any try.  The
+	# user who swaps is one of the test's own, an id no account has, so
+	# that the old steps, run by root, follow no name that any other
+	# process of the machine could change.  It must reach the folders,
+	# whatever the test's own folder (tests/reachable.sh).
+	intruder=$((4000000000 + $$))
+	chmod 755 "$tmp"
+	cp "$swapnames" "$tmp/swapnames" && chmod 755 "$tmp/swapnames" || exit 1
+	cat >"$tmp/byname" <<'BYNAME'
+#!/bin/sh
+t=$(mktemp "$1/.memglow.prom.XXXXXX") || exit 1
+figures=$(memglow -o -b)
+printf '%s\n' "$figures" >"$t" && chmod 0644 "$t" && mv -f "$t" "$1/memglow.prom"
+BYNAME
+	# swapped SCRIPT: tries the script against the swap 10 times, and
+	# says in how many of them root's file was written or its mode
+	# changed, and in how many the swap came.
+	swapped() {
+		lost=0 came=0
+		for _ in 1 2 3 4 5 6 7 8 9 10; do
+			rm -rf "$at" && mkdir -m 755 "$at" "$at/p" "$at/p/d" && chown "$intruder" "$at/p" || exit 1
+			echo secret >"$at/secret" && chmod 600 "$at/secret" && : >"$tmp/swap"
+			env "$mark" setpriv --reuid="$intruder" --regid="$intruder" --clear-groups \
+				"$tmp/swapnames" "$at/p" d "$at/secret" >"$tmp/swap" 2>&1 &
+			swapper=$!
+			waitfor 30 grep -q watching "$tmp/swap" || echo "swapnames: $(cat "$tmp/swap")" >&2
+			sh "$1" "$at/p/d" >/dev/null 2>&1
+			# The file made sets the swap off, if not before the
+			# script's end then after it.
+			if waitfor 30 grep -qx swapped "$tmp/swap"; then
+				came=$((came + 1))
+			else
+				kill "$swapper" 2>/dev/null
+			fi
+			wait "$swapper"
+			{ [ "$(cat "$at/secret")" = secret ] && [ "$(stat -c %a "$at/secret")" = 600 ]; } ||
+				lost=$((lost + 1))
+		done
+		echo "$lost $came"
+	}
+	# shellcheck disable=SC2046 # two counts
+	set -- $(swapped "$tmp/byname")
+	if [ "$1" = 0 ]; then
+		echo "SKIPPED: textfile, swapped: the swap never won against the old steps here (came in $2 of 10 tries)"
+	else
+		echo "textfile, swapped: the old steps lost root's file in $1 of 10 tries"
+		# shellcheck disable=SC2046 # two counts
+		set -- $(swapped "$textfile")
+		if [ "$1" != 0 ]; then
+			fail "textfile, swapped: root's file was written through the swap in $1 of 10 tries"
+		elif [ "$2" != 10 ]; then
+			fail "textfile, swapped: the script made no file for the swap in $((10 - $2)) of 10 tries"
+		else
+			echo "textfile, swapped: the script kept root's file in 10 of 10 tries, each swapped"
+		fi
+	fi
 fi
 
 # --- check_memglow: 50 % of the memory free or in cache (4 of 8 GiB), swap

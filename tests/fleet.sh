@@ -129,7 +129,8 @@ elif ! command -v systemd-nspawn >/dev/null 2>&1; then
 	skip "systemd: no systemd-nspawn here (Debian's systemd-container)"
 else
 	DESTDIR=$tmp/stage cmake --install "$build" --prefix /usr/local >/dev/null
-	# boot NAME FOLDER: a root of its own /etc and /var, booted.
+	# boot NAME FOLDER [SETUP]: a root of its own /etc and /var, booted,
+	# once the shell command SETUP has run there.
 	boot() {
 		root=$tmp/$1
 		mkdir -p "$root/etc/systemd/system/timers.target.wants" "$root/var/log/journal" \
@@ -143,12 +144,19 @@ else
 		: >"$root/etc/machine-id"
 		ln -s /usr/local/lib/systemd/system/memglow-textfile.timer \
 			"$root/etc/systemd/system/timers.target.wants/"
+		(cd "$root" && eval "${3:-}") || fail "systemd, $1: $3"
 		timeout 300 systemd-nspawn --quiet --keep-unit --register=no --boot --private-network \
 			--directory="$root" --overlay-ro="/usr:$tmp/stage/usr:/usr" \
 			</dev/null >"$tmp/$1.log" 2>&1 &
 		pids="$pids $!"
 	}
-	boot shipped /var/lib/prometheus/node-exporter
+	# Debian's layout: the folder above the collector's is the
+	# exporter's user's.
+	boot shipped /var/lib/prometheus/node-exporter 'chown nobody var/lib/prometheus'
+	# That user swapped the collector's folder for a link to /etc, which
+	# the unit's one writable path then follows: the script refuses it.
+	boot swapped /var/lib/prometheus/moved \
+		'chown nobody var/lib/prometheus && ln -s /etc var/lib/prometheus/node-exporter'
 	folder=/srv/metrics
 	mkdir -p "$tmp/moved/etc/systemd/system/memglow-textfile.service.d"
 	sed -n '/^\[Unit\]$/,$p' "$src/docs/memglow-textfile.8" | sed -n '1,/^\.Ed$/p' | sed '/^\.Ed$/d' |
@@ -159,7 +167,11 @@ else
 	# The timer's first run is 15 s after the boot.
 	written() {
 		[ -s "$tmp/shipped/var/lib/prometheus/node-exporter/memglow.prom" ] &&
-			[ -s "$tmp/moved$folder/memglow.prom" ]
+			[ -s "$tmp/moved$folder/memglow.prom" ] && refused
+	}
+	refused() {
+		journalctl --directory="$tmp/swapped/var/log/journal" --no-pager -o cat \
+			-u memglow-textfile.service 2>/dev/null | grep -q 'memglow-textfile: .*: refused'
 	}
 	booted() {
 		grep -q 'Reached target.*Timer' "$tmp/$1.log"
@@ -167,6 +179,16 @@ else
 	waitfor 150 written
 	# Each container's journal is whole once it has shut down.
 	endall
+	if [ -e "$tmp/swapped/etc/memglow.prom" ]; then
+		fail "systemd, swapped: the service wrote through the link: $(ls -l "$tmp/swapped/etc/memglow.prom")"
+	elif refused; then
+		echo "systemd, swapped: refused, and /etc left alone"
+	elif ! booted swapped; then
+		skip "systemd, swapped: the container did not boot here: $(tail -n 3 "$tmp/swapped.log")"
+	else
+		fail "systemd, swapped: the script's refusal is not in the journal: $(journalctl \
+			--directory="$tmp/swapped/var/log/journal" --no-pager -o cat -u memglow-textfile.service 2>&1 | tail -n 5)"
+	fi
 	for name in shipped moved; do
 		log=$(journalctl --directory="$tmp/$name/var/log/journal" --no-pager -o cat \
 			-u memglow-textfile.service 2>&1 | tail -n 5)

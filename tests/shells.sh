@@ -40,6 +40,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 ran=0
+# The user a case's run runs as, where it is not the test's.
+runas=
 
 # Six samples whose Physical lines read 50, 62, 75, 87, 25 and 37 %.
 figures="8589934592 1073741824 3221225472;8589934592 2147483648 3221225472"
@@ -122,7 +124,9 @@ run() {
 		key:*) tmux -L "$socket" send-keys "${step#key:}" ;;
 		line) tmux -L "$socket" send-keys Enter ;;
 		open:*)
-			: >"$tmp/gate/${step#open:}"
+			# The gate's folder may be another user's: mkdir makes
+			# the name afresh or fails, and follows no link.
+			mkdir "$tmp/gate/${step#open:}" || return 1
 			waitfor "sample ${step#open:} to be taken" test -e "$tmp/gate/${step#open:}.taken" || return 1
 			;;
 		report:*) waitfor "report ${step#report:}" drawn "${step#report:}" || return 1 ;;
@@ -197,9 +201,11 @@ scenario() {
 		shift
 	done
 	shift
+	# Only the user the run runs as (and root) may write in the folder of
+	# its gates; the folder above it is the test's.
 	rm -rf "$tmp/gate"
-	mkdir "$tmp/gate"
-	chmod 1777 "$tmp/gate"
+	mkdir -m 700 "$tmp/gate" || exit 1
+	[ -z "$runas" ] || chown "$runas" "$tmp/gate" || exit 1
 	typed=
 	socket=memglow-shells-$$-$(printf '%s' "$case" | tr -c 'a-z0-9' -)
 	env "$mark" tmux -L "$socket" -f /dev/null new-session -d -x "$width" -y 40 "$pane"
@@ -258,6 +264,7 @@ elif ! su -s /bin/sh nobody -c "test -x $tmp/bin/mg && test -r $tmp/bin/standin.
 	echo "SKIPPED: nobody cannot reach $tmp (a TMPDIR in a private folder?)"
 else
 	ran=$((ran + 1))
+	runas=nobody
 	# su keeps the session, and so the controlling terminal, of the shell
 	# it runs without -c.
 	printf '#!/bin/sh\nexec env PS1="$ " PATH=%s bash --norc --noprofile -i\n' "$tmp/bin:/usr/bin:/bin" \
@@ -271,6 +278,7 @@ else
 	# sudo runs the program on a terminal of its own (use_pty, Debian's
 	# default); after ^Z and fg it gives that terminal's foreground back.
 	if sudo=$(command -v sudo); then
+		runas=
 		line="$env bash --norc --noprofile -i"
 		assudo="$sudo $tmp/bin/$cmd"
 		scenario "sudo: ^Z, fg" "$line" 80 "type:$assudo" open:1 report:1 key:C-z type:fg job:mg \
@@ -279,6 +287,7 @@ else
 	# runuser continues its child once more after the shell's fg: one
 	# report afresh below, not two.
 	if runuser=$(command -v runuser); then
+		runas=nobody
 		line="$env bash --norc --noprofile -i"
 		asuser="$runuser -u nobody -- $cmd"
 		scenario "runuser: ^Z, fg" "$line" 80 "type:$asuser" open:1 report:1 key:C-z type:fg job:mg \

@@ -262,9 +262,11 @@ __attribute__((format(printf, 1, 2))) static void enter(const char *fmt, ...)
 	va_end(ap);
 }
 
+/* Makes the file afresh, or nothing: the gate's folder may be another
+ * user's, who could have put a link of the name there. */
 static void touch(const char *path)
 {
-	const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+	const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
 	if (fd >= 0)
 		close(fd);
 }

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <pwd.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/select.h>
@@ -30,16 +31,25 @@ namespace {
 
 // A folder for the stand-in's gates: a file N lets the Nth sample through,
 // a file wN or sN holds the Nth write to the terminal, or read of its
-// size, until it is gone.
+// size, until it is gone.  Only the run's user (owner, where the run is
+// another user's) and root may write in it, and it sits in a folder of the
+// test's own, so that no other user can swap it; the test's files are
+// made afresh, following no link that the run's user put there.
 struct gates {
-	std::string dir;
+	std::string top, dir;
 
-	explicit gates(std::vector<std::string> open)
+	explicit gates(std::vector<std::string> open, uid_t owner = static_cast<uid_t>(-1))
 	{
 		char path[] = "/tmp/memglow-gates-XXXXXX";
 		if (mkdtemp(path) == nullptr)
 			abort();
-		dir = path;
+		top = path;
+		dir = top + "/gate";
+		if (mkdir(dir.c_str(), 0700) != 0)
+			abort();
+		if (owner != static_cast<uid_t>(-1) &&
+		    (chmod(top.c_str(), 0755) != 0 || chown(dir.c_str(), owner, static_cast<gid_t>(-1)) != 0))
+			abort();
 		for (const auto &name : open)
 			put(name);
 	}
@@ -52,11 +62,13 @@ struct gates {
 			closedir(d);
 		}
 		rmdir(dir.c_str());
+		rmdir(top.c_str());
 	}
 	std::string env() const { return "STANDIN_GATE=" + dir; }
 	void put(const std::string &name) const
 	{
-		const int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+		const int fd = open((dir + "/" + name).c_str(),
+				    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
 		if (fd >= 0)
 			close(fd);
 	}
@@ -243,8 +255,9 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
 	// terminal now 40 wide may have re-wrapped.
 	const std::string first = fresh({"-t"}, {}, 120, 24);
-	const gates g({"1", "2", "3", "b2", "w2"});
-	ASSERT_EQ(chmod(g.dir.c_str(), 0777), 0);
+	const passwd *nobody = getpwnam("nobody");
+	ASSERT_NE(nobody, nullptr);
+	const gates g({"1", "2", "3", "b2", "w2"}, nobody->pw_uid);
 	runoptions o = terminal(120, 24, {g.env(), "STANDIN_FAIL=mem:3"});
 	// The stand-in goes to memglow alone: a sanitized one does not load
 	// into sh or setpriv.
@@ -661,6 +674,22 @@ TEST(Pauses, CutByResizesAndContinues)
 		EXPECT_EQ(r.status, 1);
 		EXPECT_EQ(sampletimes(r.err), c.times) << r.err;
 	}
+}
+
+// The stand-in makes the files of its gates afresh, following no link:
+// the folder may be another user's, who could put one under the name of
+// the next, to have a run of root's make or truncate a file elsewhere.
+TEST(Windows, TheGatesFilesFollowNoLink)
+{
+	const gates g({"1"});
+	const std::string elsewhere = g.top + "/elsewhere";
+	ASSERT_EQ(symlink(elsewhere.c_str(), (g.dir + "/1.taken").c_str()), 0);
+	runoptions o;
+	o.env = {g.env()};
+	const runresult r = runmemglow({"-o"}, o);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(access(elsewhere.c_str(), F_OK), 0) << "the stand-in made a file through a link";
+	unlink(elsewhere.c_str());
 }
 
 }  // namespace
