@@ -181,4 +181,4 @@ echo "installed memglow: $installed, and a report"
 
 
 # The package's whole life under a booted systemd.
-sh "$src/tests/lifecycle.sh" "$deb" || fail "the package's life under systemd"
+sh "$src/tests/lifecycle.sh" "$deb" "$build/tests/libstandin.so" || fail "the package's life under systemd"
