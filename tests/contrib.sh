@@ -85,19 +85,21 @@ want=$(prom 17179869184 123456789 987654321 0 0)
 $(cat "$dir/memglow.prom")"
 
 # A real node_exporter, with the textfile collector alone, on a free port of
-# the loopback address.
+# the loopback address: once it listens there, or another port where it
+# ends because another server has the port.
 port=$((20000 + $$ % 20000))
+started() { listens "$nodeexporter" "$port" || ! kill -0 "$nodeexporter" 2>/dev/null; }
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
 	prometheus-node-exporter --collector.disable-defaults --collector.textfile \
 		--collector.textfile.directory="$dir" --web.listen-address="127.0.0.1:$port" \
 		>"$tmp/node_exporter.log" 2>&1 &
 	nodeexporter=$!
-	for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-		curl --noproxy "*" -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>/dev/null && break
-		kill -0 "$nodeexporter" 2>/dev/null || break
-		sleep 0.25
-	done
-	[ -s "$tmp/metrics" ] && break
+	waitfor 60 started
+	if listens "$nodeexporter" "$port"; then
+		curl --noproxy "*" -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>"$tmp/curl.log" ||
+			fail "node_exporter: $(cat "$tmp/curl.log")"
+		break
+	fi
 	kill "$nodeexporter" 2>/dev/null
 	wait "$nodeexporter" 2>/dev/null
 	nodeexporter=
