@@ -91,7 +91,7 @@ sysroot() {  # sysroot ARCH DIR
 		why="dpkg does not know $1, and only root can add it (dpkg --add-architecture $1; apt-get update)"
 		[ $asroot = yes ] || return 1
 		dpkg --add-architecture "$1"
-		apt-get update -qq
+		"$src/scripts/apt-locked" update -qq
 	}
 	rm -rf "$2" "$2.debs"
 	mkdir -p "$2" "$2.debs"
@@ -100,7 +100,7 @@ sysroot() {  # sysroot ARCH DIR
 	(cd "$2.debs" && apt-get download -qq $packages >/dev/null 2>&1) || {
 		why="apt-get cannot download the $1 packages, and only root can update its lists"
 		[ $asroot = yes ] || return 1
-		apt-get update -qq
+		"$src/scripts/apt-locked" update -qq
 		# shellcheck disable=SC2086
 		(cd "$2.debs" && apt-get download -qq $packages >/dev/null) || fail "cannot download the $1 packages"
 	}
