@@ -58,11 +58,11 @@ killmarked() {
 marked() {
 	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || :
 }
-# nothingleft MARK WHAT: waits until no process carries MARK (20 s at
-# most: the guards look once a second); then lists and kills what is left,
-# says WHAT, and fails.
+# nothingleft MARK WHAT: waits until no process carries MARK (60 s at
+# most: the guards look once a second, and a busy machine may be slow to
+# run them); then lists and kills what is left, says WHAT, and fails.
 nothingleft() {
-	deadline=$(capped 20)
+	deadline=$(capped 60)
 	while [ -n "$(marked "$1")" ]; do
 		if [ "$(date +%s)" -ge "$deadline" ]; then
 			echo "$2:"
