@@ -23,55 +23,11 @@
 
 #include <gtest/gtest.h>
 
+#include "gates.h"
 #include "onterminal.h"
 #include "run.h"
 
 namespace {
-
-// A folder for the stand-in's gates: a file N lets the Nth sample through,
-// a file wN or sN holds the Nth write to the terminal, or read of its
-// size, until it is gone.
-struct gates {
-	std::string dir;
-
-	explicit gates(std::vector<std::string> open)
-	{
-		char path[] = "/tmp/memglow-gates-XXXXXX";
-		if (mkdtemp(path) == nullptr)
-			abort();
-		dir = path;
-		for (const auto &name : open)
-			put(name);
-	}
-	~gates()
-	{
-		if (DIR *d = opendir(dir.c_str())) {
-			while (const dirent *e = readdir(d))
-				if (e->d_name[0] != '.')
-					unlink((dir + "/" + e->d_name).c_str());
-			closedir(d);
-		}
-		rmdir(dir.c_str());
-	}
-	std::string env() const { return "STANDIN_GATE=" + dir; }
-	void put(const std::string &name) const
-	{
-		const int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-		if (fd >= 0)
-			close(fd);
-	}
-	void remove(const std::string &name) const { unlink((dir + "/" + name).c_str()); }
-	// Waits for the stand-in to make the file (it holds a call back).
-	bool waitfor(const std::string &name) const
-	{
-		for (int i = 0; i < 3000; i++) {
-			if (access((dir + "/" + name).c_str(), F_OK) == 0)
-				return true;
-			usleep(10000);
-		}
-		return false;
-	}
-};
 
 // Copies of the program, the stand-in and the libraries the program finds
 // through its run path in a folder made for them that every user can reach

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: ISC
+// The stand-in's gates (tests/standin.cpp), which hold a call of the
+// program until the test lets it go on.
+#ifndef MEMGLOW_TESTS_GATES_H
+#define MEMGLOW_TESTS_GATES_H
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// A folder for the stand-in's gates: a file N lets the Nth sample through
+// (N.held says that it waits for it), a file wN or sN holds the Nth write to the terminal, or read of its
+// size, until it is gone.
+struct gates {
+	std::string dir;
+
+	explicit gates(std::vector<std::string> open)
+	{
+		char path[] = "/tmp/memglow-gates-XXXXXX";
+		if (mkdtemp(path) == nullptr)
+			abort();
+		dir = path;
+		for (const auto &name : open)
+			put(name);
+	}
+	~gates()
+	{
+		if (DIR *d = opendir(dir.c_str())) {
+			while (const dirent *e = readdir(d))
+				if (e->d_name[0] != '.')
+					unlink((dir + "/" + e->d_name).c_str());
+			closedir(d);
+		}
+		rmdir(dir.c_str());
+	}
+	std::string env() const { return "STANDIN_GATE=" + dir; }
+	void put(const std::string &name) const
+	{
+		const int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+		if (fd >= 0)
+			close(fd);
+	}
+	void remove(const std::string &name) const { unlink((dir + "/" + name).c_str()); }
+	// Waits for the stand-in to make the file (it holds a call back).
+	bool waitfor(const std::string &name) const
+	{
+		for (int i = 0; i < 3000; i++) {
+			if (access((dir + "/" + name).c_str(), F_OK) == 0)
+				return true;
+			usleep(10000);
+		}
+		return false;
+	}
+};
+
+#endif
