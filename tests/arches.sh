@@ -56,24 +56,28 @@ qemuname() {
 # registers no qemu for 32-bit x86 on x86-64, where the kernel is expected
 # to run its programs: this script's own registration, which it takes back
 # when it is done, points at qemu through a link whose name asks qemu to
-# keep the programs' argv[0], as Debian's own do.
+# keep the programs' argv[0], as Debian's own do.  It carries this run's
+# process number, so that another run at the same time, which takes its
+# own back, leaves it alone.  Another run may mount binfmt_misc, or
+# register Debian's qemu, at the same moment as this one.
 binfmt_i386=
 binfmt() {
 	dir=/proc/sys/fs/binfmt_misc
 	[ -e "$dir/qemu-$1" ] && return 0
-	[ -e "$dir/register" ] || mount -t binfmt_misc binfmt_misc "$dir" 2>/dev/null || return 1
+	[ -e "$dir/register" ] || mount -t binfmt_misc binfmt_misc "$dir" 2>/dev/null ||
+		[ -e "$dir/register" ] || return 1
 	[ -e "$dir/qemu-$1" ] && return 0
 	if [ "$1" = i386 ]; then
 		ln -sf "$(command -v qemu-i386-static)" "$out/i386-binfmt-P"
-		printf ':qemu-i386:M::%s:%s:%s:OPF\n' \
+		printf ':memglow-i386-%s:M::%s:%s:%s:OPF\n' "$$" \
 			'\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00' \
 			'\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff' \
 			"$out/i386-binfmt-P" >"$dir/register" 2>/dev/null || return 1
-		binfmt_i386=$dir/qemu-i386
+		binfmt_i386=$dir/memglow-i386-$$
 		return 0
 	fi
 	[ -f "/usr/lib/binfmt.d/qemu-$1.conf" ] || return 1
-	cat "/usr/lib/binfmt.d/qemu-$1.conf" >"$dir/register" 2>/dev/null
+	cat "/usr/lib/binfmt.d/qemu-$1.conf" >"$dir/register" 2>/dev/null || [ -e "$dir/qemu-$1" ]
 }
 cleanup() {
 	[ -z "$binfmt_i386" ] || echo -1 >"$binfmt_i386" 2>/dev/null || :
@@ -91,7 +95,7 @@ sysroot() {  # sysroot ARCH DIR
 		why="dpkg does not know $1, and only root can add it (dpkg --add-architecture $1; apt-get update)"
 		[ $asroot = yes ] || return 1
 		dpkg --add-architecture "$1"
-		apt-get update -qq
+		"$src/scripts/apt-locked" update -qq
 	}
 	rm -rf "$2" "$2.debs"
 	mkdir -p "$2" "$2.debs"
@@ -100,7 +104,7 @@ sysroot() {  # sysroot ARCH DIR
 	(cd "$2.debs" && apt-get download -qq $packages >/dev/null 2>&1) || {
 		why="apt-get cannot download the $1 packages, and only root can update its lists"
 		[ $asroot = yes ] || return 1
-		apt-get update -qq
+		"$src/scripts/apt-locked" update -qq
 		# shellcheck disable=SC2086
 		(cd "$2.debs" && apt-get download -qq $packages >/dev/null) || fail "cannot download the $1 packages"
 	}

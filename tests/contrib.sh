@@ -88,19 +88,21 @@ want=$(prom 17179869184 123456789 987654321 0 0)
 $(cat "$dir/memglow.prom")"
 
 # A real node_exporter, with the textfile collector alone, on a free port of
-# the loopback address.
+# the loopback address: once it listens there, or another port where it
+# ends because another server has the port.
 port=$((20000 + $$ % 20000))
+started() { listens "$nodeexporter" "$port" || ! kill -0 "$nodeexporter" 2>/dev/null; }
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
 	prometheus-node-exporter --collector.disable-defaults --collector.textfile \
 		--collector.textfile.directory="$dir" --web.listen-address="127.0.0.1:$port" \
 		>"$tmp/node_exporter.log" 2>&1 &
 	nodeexporter=$!
-	for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-		curl --noproxy "*" -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>/dev/null && break
-		kill -0 "$nodeexporter" 2>/dev/null || break
-		sleep 0.25
-	done
-	[ -s "$tmp/metrics" ] && break
+	waitfor 60 started
+	if listens "$nodeexporter" "$port"; then
+		curl --noproxy "*" -fsS "http://127.0.0.1:$port/metrics" >"$tmp/metrics" 2>"$tmp/curl.log" ||
+			fail "node_exporter: $(cat "$tmp/curl.log")"
+		break
+	fi
 	kill "$nodeexporter" 2>/dev/null
 	wait "$nodeexporter" 2>/dev/null
 	nodeexporter=
@@ -367,18 +369,21 @@ fi
 PATH=$tmp/nobin runs "check: no memglow" 3 "MEMGLOW UNKNOWN - memglow: not found on PATH" "" \
 	"$check" -w 20 -c 10
 
-# A memglow that hangs: the check ends on time, and leaves no process of
-# its own behind (they carry this run's mark in their environment).
+# A memglow that hangs (at the stand-in's gate, which stays shut): the
+# check ends by its own time limit, and leaves no process of its own
+# behind (they carry this run's mark in their environment).  The bound is
+# sixty times the limit, which only a check that ends late reaches, and
+# the test's own limit (timeout 120) ends one that waits for memglow.
+mkdir "$tmp/shut"
 start=$(date +%s)
-env "$mark" STANDIN_DELAY=mem:30 "$check" -w 20 -c 10 -t 01 >"$tmp/out" 2>"$tmp/err"
+env "$mark" STANDIN_GATE="$tmp/shut" timeout 120 "$check" -w 20 -c 10 -t 01 >"$tmp/out" 2>"$tmp/err"
 got=$?
 took=$(($(date +%s) - start))
 if [ "$got" != 3 ] || [ "$(cat "$tmp/out")" != "MEMGLOW UNKNOWN - memglow timed out after 1 seconds" ] ||
 	[ -s "$tmp/err" ]; then
 	fail "check: a hung memglow: status $got, $(cat "$tmp/out" "$tmp/err")"
 fi
-# (The hang is 30 s.)
-[ "$took" -lt 10 ] || fail "check: a hung memglow took $took s with -t 1"
+[ "$took" -lt 60 ] || fail "check: a hung memglow took $took s with -t 1"
 left() { grep -l "$mark" /proc/[0-9]*/environ 2>/dev/null | grep -v "^/proc/$$/"; }
 waitfor 30 sh -c "! grep -l '$mark' /proc/[0-9]*/environ 2>/dev/null | grep -qv '^/proc/$$/'" ||
 	fail "check: left behind: $(left)"
@@ -389,18 +394,21 @@ for _ in $(seq 0 "$(nproc 2>/dev/null || echo 1)"); do
 	sh -c 'while :; do :; done' &
 	busy="$busy $!"
 done
+# The time limit is far above what a check takes on a machine busier
+# still (another run of the suite beside this one), so that only a check
+# that waits it out comes near it.
 slow=0
 for _ in $(seq 1 30); do
 	start=$(date +%s)
-	"$check" -w 20 -c 10 -t 5 >"$tmp/out" 2>&1
+	"$check" -w 20 -c 10 -t 60 >"$tmp/out" 2>&1
 	got=$?
 	[ "$got" = 0 ] || fail "check: on a busy machine: status $got, $(cat "$tmp/out")"
-	[ $(($(date +%s) - start)) -lt 5 ] || slow=$((slow + 1))
+	[ $(($(date +%s) - start)) -lt 60 ] || { slow=$((slow + 1)); break; }
 done
 # shellcheck disable=SC2086 # a list of pids
 kill $busy
 busy=
-[ "$slow" = 0 ] || fail "check: on a busy machine, $slow of 30 checks waited out -t 5"
+[ "$slow" = 0 ] || fail "check: on a busy machine, a check waited out -t 60"
 
 usage="Usage: check_memglow -w LEVEL -c LEVEL [-W LEVEL -C LEVEL] [-n STATE] [-t SECONDS] [-v]"
 badlevel() {  # the message for a bad level

@@ -66,6 +66,7 @@ else
 	user=$(id -un) group=$(id -gn)
 	[ "$(id -u)" -ne 0 ] || user=nobody group=$(id -gn nobody)
 	port=$((20000 + $$ % 20000))
+	ours() { listens "$nrpepid" "$port" || ! kill -0 "$nrpepid" 2>/dev/null; }
 	for attempt in 1 2 3 4 5 6 7 8 9 10; do
 		cat >"$tmp/nrpe.cfg" <<EOF
 pid_file=$tmp/nrpe.pid
@@ -81,14 +82,15 @@ EOF
 		"$nrpe" -c "$tmp/nrpe.cfg" -f </dev/null >"$tmp/nrpe.log" 2>&1 &
 		nrpepid=$!
 		pids="$pids $nrpepid"
-		if waitfor 30 sh -c "'$checknrpe' -H 127.0.0.1 -p $port >/dev/null 2>&1 || ! kill -0 $nrpepid"; then
-			kill -0 "$nrpepid" 2>/dev/null && break
-		fi
+		# Ours once it listens there (a server that answers may be
+		# another run's); it ends where another server has the port.
+		waitfor 60 ours
+		listens "$nrpepid" "$port" && break
 		kill "$nrpepid" 2>/dev/null
 		wait "$nrpepid" 2>/dev/null
 		port=$((port + attempt * 7))
 	done
-	if kill -0 "$nrpepid" 2>/dev/null; then
+	if listens "$nrpepid" "$port"; then
 		got=$("$checknrpe" -H 127.0.0.1 -p "$port" -c check_memglow 2>&1)
 		status=$?
 		want="MEMGLOW OK - $mem, $swap"

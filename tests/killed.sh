@@ -17,5 +17,5 @@ if ! grep -q 'Timeout' "$build/killed.log"; then
 	exit 1
 fi
 grep 'Timeout' "$build/killed.log"
-nothingleft "MEMGLOW_TESTMARK=$build:" "killed.sh: still running 20 s after ctest ended their tests" || exit 1
+nothingleft "MEMGLOW_TESTMARK=$build:" "killed.sh: still running 60 s after ctest ended their tests" || exit 1
 echo "killed.sh: nothing left running"

@@ -6,5 +6,5 @@
 set -u
 # shellcheck source=tests/lib.sh
 . "$(dirname "$0")/lib.sh"
-nothingleft "MEMGLOW_TESTMARK=$1:" "leftovers.sh: still running 20 s after their tests ended" || exit 1
+nothingleft "MEMGLOW_TESTMARK=$1:" "leftovers.sh: still running 60 s after their tests ended" || exit 1
 echo "leftovers.sh: nothing left running"

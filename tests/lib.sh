@@ -33,6 +33,13 @@ waitfor() {
 	done
 }
 
+# listens PID PORT: the process PID listens on the TCP port of 127.0.0.1.
+# A server that answers there may be another run's, on a port picked at
+# the same time: only the listening socket tells whose it is.
+listens() {
+	ss -Hltnp "src 127.0.0.1:$2" 2>/dev/null | grep -q "pid=$1,"
+}
+
 # The mark that what this test starts carries in its environment, whatever
 # tmux or a shell makes of it: the suite's (ctest sets MEMGLOW_TESTS to the
 # build folder), the test's and this shell's.  A check at the end of the
@@ -51,11 +58,11 @@ killmarked() {
 marked() {
 	grep -l "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || :
 }
-# nothingleft MARK WHAT: waits until no process carries MARK (20 s at
-# most: the guards look once a second); then lists and kills what is left,
-# says WHAT, and fails.
+# nothingleft MARK WHAT: waits until no process carries MARK (60 s at
+# most: the guards look once a second, and a busy machine may be slow to
+# run them); then lists and kills what is left, says WHAT, and fails.
 nothingleft() {
-	deadline=$(capped 20)
+	deadline=$(capped 60)
 	while [ -n "$(marked "$1")" ]; do
 		if [ "$(date +%s)" -ge "$deadline" ]; then
 			echo "$2:"

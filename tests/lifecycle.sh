@@ -1,12 +1,13 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# lifecycle.sh DEB: the package's whole life on a host that runs systemd, as
-# an operator lives it: a container booted with systemd-nspawn (its own
-# /etc and /var, with this machine's package database, and this machine's
-# /usr laid under a writable layer), where dpkg installs the package, the
-# timer is enabled and runs, then an upgrade to a package whose unit
-# changed, an install again over it, a remove, an install after the
-# remove, and a purge.  After each step: the units' states, the journal and
+# lifecycle.sh DEB STANDIN: the package's whole life on a host that runs
+# systemd, as an operator lives it: a container booted with systemd-nspawn
+# (its own /etc and /var, with this machine's package database, and this
+# machine's /usr laid under a writable layer), where dpkg installs the
+# package, the timer is enabled and runs, then an upgrade to a package
+# whose unit changed, during a run, an install again over it, a remove
+# during a run, an install after the remove, and a purge.  The runs in
+# progress wait at the stand-in's gate (STANDIN, preloaded into memglow).  After each step: the units' states, the journal and
 # the files left.  Says SKIPPED and why where the machine cannot boot a
 # container, and passes.
 set -u
@@ -38,6 +39,7 @@ trap 'exit 1' HUP INT TERM
 version=$(dpkg-deb -f "$deb" Version)
 mkdir -p "$tmp/debs"
 cp "$deb" "$tmp/debs/memglow.deb"
+cp "$2" "$tmp/debs/standin.so" || exit 1
 dpkg-deb -R "$deb" "$tmp/next"
 sed -i "s/^Version: .*/Version: $version+next1/" "$tmp/next/DEBIAN/control"
 sed -i 's/^Description=.*/Description=memglow figures for node_exporter, next/' \
@@ -96,6 +98,24 @@ step() {
 	shift
 	out=$(inside "$@" 2>&1) || fail "$*: $out"
 }
+# hold NAME: a run of the service in progress, whose memglow waits at the
+# stand-in's gate /run/memglow-gate-NAME until the test opens it (makes
+# the file 1 there), with no time limit.
+dropin=/run/systemd/system/memglow-textfile.service.d
+hold() {
+	inside mkdir -p "/run/memglow-gate-$1" "$dropin"
+	inside sh -c "printf '[Service]\nTimeoutStartSec=infinity\nReadWritePaths=/run/memglow-gate-$1\nEnvironment=LD_PRELOAD=/debs/standin.so STANDIN_GATE=/run/memglow-gate-$1\n' >$dropin/held.conf"
+	inside systemctl daemon-reload
+	inside systemctl start --no-block "$service"
+	waitfor 120 held || fail "$1: no run in progress: $(inside systemctl status --no-pager "$service" 2>&1 | tail -n 5)"
+}
+held() {
+	[ "$(inside systemctl show -P ActiveState "$service")" = activating ] && inside pgrep -x memglow >/dev/null
+}
+unhold() {
+	inside rm -r "$dropin"
+	inside systemctl daemon-reload
+}
 
 step "install" dpkg -i /debs/memglow.deb
 expect "install" "$timer" UnitFileState disabled
@@ -119,7 +139,17 @@ inside rm -r /run/systemd/system/memglow-textfile.service.d
 inside systemctl daemon-reload
 inside systemctl reset-failed "$service"
 
+# The upgrade leaves a run in progress alone: it ends as it would have.
+inside rm -f "$prom"
+hold upgrade
 step "upgrade" dpkg -i /debs/next.deb
+expect "upgrade" "$service" ActiveState activating
+inside touch /run/memglow-gate-upgrade/1
+finished() { [ "$(inside systemctl show -P ActiveState "$service")" != activating ]; }
+waitfor 120 finished || fail "upgrade: the run held across it did not end once let through"
+expect "upgrade, the run held across it" "$service" Result success
+inside grep -q '^memglow_memory_total_bytes [0-9]' "$prom" || fail "upgrade: the run held across it wrote no figures"
+unhold
 for unit in "$timer" "$service"; do
 	expect "upgrade" "$unit" NeedDaemonReload no
 done
@@ -132,9 +162,13 @@ step "install again" dpkg -i /debs/next.deb
 expect "install again" "$timer" UnitFileState enabled
 expect "install again" "$timer" ActiveState active
 
+# A remove during a run ends the run, and leaves no unit failed.
+hold remove
 step "remove" dpkg -r memglow
 expect "remove" "$timer" ActiveState inactive
 expect "remove" "$service" ActiveState inactive
+inside pgrep -x memglow >/dev/null && fail "remove: the run in progress goes on"
+unhold
 inside test ! -e "$prom" || fail "remove: the figures stay, to be served as current"
 # Masked: the link that enabled it, which dpkg leaves, starts nothing.
 expect "remove" "$timer" LoadState masked

@@ -32,6 +32,22 @@ names() {  # names FILE PATH ROOT: FILE names PATH alone, which is ROOT/PATH her
 for file in lib/systemd/system/memglow-textfile.service share/doc/memglow/examples/memglow-textfile.cron; do
 	names "$scratch/prefix/$file" "$scratch/prefix/sbin/memglow-textfile" ""
 done
+# Installs of one build to other prefixes, at once (the suite's tests make
+# them): each file names its own install's prefix.
+for n in 1 2 3 4 5 6; do
+	cmake --install "$build" --prefix "$scratch/at-once/$n" >/dev/null &
+done
+wait
+for n in 1 2 3 4 5 6; do
+	for file in lib/systemd/system/memglow-textfile.service share/doc/memglow/examples/memglow-textfile.cron; do
+		names "$scratch/at-once/$n/$file" "$scratch/at-once/$n/sbin/memglow-textfile" ""
+	done
+	grep -q "^	command_line	$scratch/at-once/$n/lib/nagios/plugins/check_memglow " \
+		"$scratch/at-once/$n/share/doc/memglow/examples/nagios/memglow.cfg" ||
+		fail "an install at once with others names another's check: $(grep command_line "$scratch/at-once/$n/share/doc/memglow/examples/nagios/memglow.cfg")"
+	grep -qx "bindir=$scratch/at-once/$n/bin" "$scratch/at-once/$n/lib/nagios/plugins/check_memglow" ||
+		fail "an install at once with others: its check looks for memglow in $(grep '^bindir=' "$scratch/at-once/$n/lib/nagios/plugins/check_memglow")"
+done
 
 # The program's version, and the release: a Debian revision of it, under an
 # epoch.
@@ -165,4 +181,4 @@ echo "installed memglow: $installed, and a report"
 
 
 # The package's whole life under a booted systemd.
-sh "$src/tests/lifecycle.sh" "$deb" || fail "the package's life under systemd"
+sh "$src/tests/lifecycle.sh" "$deb" "$build/tests/libstandin.so" || fail "the package's life under systemd"

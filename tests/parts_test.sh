@@ -63,5 +63,32 @@ left out: Gtest.Skips: no descriptor to spare
 left out: Runs.InPart: systemd: needs root'
 [ "$got" = "$want" ] || fail "leftout.sh printed '$got'"
 
+# make test twice at once (tests/twice.sh), in a tree whose make test
+# fails only in a folder that only its owner can enter: both clones run,
+# from the tree's HEAD, each clone's part lines are shown, and the whole
+# fails with the failed clone's output.
+mkdir "$tmp/tree"
+# shellcheck disable=SC2016 # make's and the shell's own
+printf 'test:\n\t@echo "make test: release: passed (1 s)"\n\t@cat made\n\t@[ "$$(stat -c %%a ..)" != 700 ] || { echo private folder; exit 3; }\n' \
+	>"$tmp/tree/Makefile"
+echo "from HEAD" >"$tmp/tree/made"
+{ git -C "$tmp/tree" init -q && git -C "$tmp/tree" add Makefile made &&
+	git -C "$tmp/tree" -c user.name=t -c user.email=t@t commit -qm tree; } || fail "git"
+echo "not committed" >"$tmp/tree/made"
+TWICE_APART=0 sh "$src/tests/twice.sh" "$tmp/tree" >"$tmp/twice" 2>&1
+status=$?
+[ "$status" = 1 ] || fail "twice.sh exited $status, not 1: $(cat "$tmp/twice")"
+grep -e '^=== ' -e '^open: ' -e '^private: ' -e '^from ' -e '^not ' -e '^private folder$' "$tmp/twice" >"$tmp/twicelines"
+cat >"$tmp/want" <<'EOF'
+=== private: make test FAILED (exit status 2); its output:
+from HEAD
+private folder
+open: make test: release: passed (1 s)
+private: make test: release: passed (1 s)
+EOF
+cmp -s "$tmp/twicelines" "$tmp/want" || fail "twice.sh printed
+$(cat "$tmp/twice")"
+tail -n 1 "$tmp/twice" | grep -q '^twice.sh: FAILED' || fail "twice.sh: $(tail -n 1 "$tmp/twice")"
+
 [ "$failures" = 0 ] || { echo "parts_test.sh: $failures failures"; exit 1; }
 echo "parts_test.sh: all passed"

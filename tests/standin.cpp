@@ -27,8 +27,9 @@
  *                                       starts, or each memory query takes
  *                                       S seconds more
  *   STANDIN_GATE=DIR                    the Nth memory query waits until the
- *                                       file DIR/N is there, then makes
- *                                       DIR/N.taken; the Nth write to a
+ *                                       file DIR/N is there (having made
+ *                                       DIR/N.held where it was not), then
+ *                                       makes DIR/N.taken; the Nth write to a
  *                                       terminal, before it is made and once
  *                                       made, the Nth wait for a descriptor
  *                                       (pselect) and the Nth read of the
@@ -277,13 +278,18 @@ static void tick(void)
 	nanosleep(&t, nullptr);
 }
 
-/* Waits for the test to let the query through: until DIR/N is there. */
+/* Waits for the test to let the query through: until DIR/N is there,
+ * having made DIR/N.held where it was not. */
 static void passgate(unsigned call)
 {
 	if (cfg.gate == nullptr)
 		return;
-	char path[4096];
+	char path[4096], held[4200];
 	snprintf(path, sizeof path, "%s/%u", cfg.gate, call);
+	if (access(path, F_OK) != 0) {
+		snprintf(held, sizeof held, "%s.held", path);
+		touch(held);
+	}
 	while (access(path, F_OK) != 0)
 		tick();
 	snprintf(path, sizeof path, "%s/%u.taken", cfg.gate, call);
