@@ -25,7 +25,7 @@
  *   pausing                ends the pause once continues   ends the run at
  *                          and resizes stop for 0.2 s (3)  once (1)
  *                          (settle, nextwait)              (actsatonce)
- *   ending on a failure    nothing         nothing         stops the
+ *   after a failure        nothing         nothing         stops the
  *                                                          newline (2), and
  *                                                          ends the run
  *                                                          (writestep,
@@ -80,7 +80,7 @@ struct drawchoice {
 };
 
 /* The phases of a run, as the table above names them. */
-enum runphase { SAMPLING, WRITING, PAUSING, ENDINGONFAILURE };
+enum runphase { SAMPLING, WRITING, PAUSING, AFTERFAILURE };
 
 /* What a write of a frame (or of the newline given back) does next. */
 enum writestepresult { WRITEON, STALE, ENDSIGNAL };
@@ -110,7 +110,7 @@ bool actsatonce(runphase phase);
 /* How the next frame is drawn, now that now has come.  onterminal: a
  * refreshing run on a terminal, in the foreground or not.  afresh: an
  * earlier build of this frame was to start afresh.  last: the run ends
- * with it.  Notes the frame as built in st. */
+ * with it.  Records the frame as built in st. */
 drawchoice choosedraw(runstate *st, const signalsseen &now, bool onterminal, bool foreground,
 		      bool afresh, bool last);
 /* After a frame went out whole (or failed), holding its newline or not. */

@@ -15,7 +15,7 @@
 #include "signals.h"
 
 static const int endingsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-enum { NENDING = sizeof endingsignals / sizeof endingsignals[0] };
+enum { NENDINGSIGNALS = sizeof endingsignals / sizeof endingsignals[0] };
 
 static volatile sig_atomic_t continues = 0;
 static volatile sig_atomic_t stops = 0;
@@ -23,7 +23,7 @@ static volatile sig_atomic_t resizes = 0;
 static volatile sig_atomic_t endsig = 0;
 static volatile sig_atomic_t acting = 0;  /* ending signals act at once */
 
-static bool handled[NENDING];  /* the ending signals taken over */
+static bool handled[NENDINGSIGNALS];  /* the ending signals taken over */
 static bool stophandled;       /* and the stop */
 static sigset_t blockset;      /* those, the continue, the stop and the resize */
 static sigset_t startmask;     /* the mask the run started with */
@@ -102,7 +102,7 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 		handle(SIGWINCH, onresize, SA_RESTART);
 		/* Without SA_RESTART: a write or a wait that an ending signal
 		 * interrupts returns. */
-		for (int i = 0; i < NENDING; i++) {
+		for (int i = 0; i < NENDINGSIGNALS; i++) {
 			handled[i] = defaulted(endingsignals[i]);
 			if (handled[i])
 				handle(endingsignals[i], onend, 0);
@@ -150,7 +150,7 @@ const sigset_t *waitmask(void)
 void endbysignal(void)
 {
 	const int sig = endsig;
-	for (int i = 0; i < NENDING; i++)
+	for (int i = 0; i < NENDINGSIGNALS; i++)
 		if (handled[i])
 			signal(endingsignals[i], endingsignals[i] == sig ? SIG_DFL : SIG_IGN);
 	raise(sig);
@@ -166,7 +166,7 @@ void givesignalsback(void)
 	blocksignals();
 	if (endsig != 0)
 		endbysignal();
-	for (int i = 0; i < NENDING; i++)
+	for (int i = 0; i < NENDINGSIGNALS; i++)
 		if (handled[i])
 			signal(endingsignals[i], SIG_DFL);
 	if (stophandled)

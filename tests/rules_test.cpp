@@ -136,9 +136,9 @@ TEST(Rules, EachStepOfAWrite)
 		{"an ending signal, none out", {3, 1, 5, 2}, FRAME, 0, WENT, ENDSIGNAL},
 		{"an ending signal, part out", {3, 1, 5, 15}, FRAME, 4, BLOCKED, ENDSIGNAL},
 		{"an ending signal and a continue", {4, 2, 6, 1}, FRAME, 0, BLOCKED, ENDSIGNAL},
-		{"ending on a failure: a continue", {4, 2, 5, 0}, NEWLINE, 0, WENT, WRITEON},
-		{"ending on a failure: a resize", {3, 1, 6, 0}, NEWLINE, 0, BLOCKED, WRITEON},
-		{"ending on a failure: an ending signal", {3, 1, 5, 15}, NEWLINE, 0, WENT, ENDSIGNAL},
+		{"after a failure: a continue", {4, 2, 5, 0}, NEWLINE, 0, WENT, WRITEON},
+		{"after a failure: a resize", {3, 1, 6, 0}, NEWLINE, 0, BLOCKED, WRITEON},
+		{"after a failure: an ending signal", {3, 1, 5, 15}, NEWLINE, 0, WENT, ENDSIGNAL},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -204,7 +204,7 @@ TEST(Rules, EndingSignalsActAtOnceButWhileAFrameGoesOut)
 	EXPECT_TRUE(actsatonce(SAMPLING));
 	EXPECT_FALSE(actsatonce(WRITING));
 	EXPECT_TRUE(actsatonce(PAUSING));
-	EXPECT_TRUE(actsatonce(ENDINGONFAILURE));
+	EXPECT_TRUE(actsatonce(AFTERFAILURE));
 }
 
 // Something that came during a pause, at a time from its start.
