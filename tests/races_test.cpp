@@ -492,6 +492,31 @@ TEST(Races, EachStopAndContinueIntoAPipe)
 	EXPECT_EQ(r.out, report + report + report);
 }
 
+// Into a pipe, kill -STOP and two kill -CONT (or su and runuser after the
+// shell's fg): the first continue leaves out the next cursor-up, the second,
+// with no stop since, does not, so the reader does not see the report twice.
+TEST(Races, ASecondContinueWithoutAStopIntoAPipe)
+{
+	const gates g({"1"});
+	runoptions o;
+	o.realsleep = true;
+	o.timeout = 30;
+	o.env = {g.env(), "STANDIN_FAIL=mem:4"};
+	std::string report;
+	int step = 0;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (step == 0)
+			report = out;
+		if (step < 2 && out.size() >= report.size() * static_cast<size_t>(step + 1))
+			signalthennext(pid, step == 0 ? std::vector<int>{SIGSTOP, SIGCONT} : std::vector<int>{SIGCONT},
+				       g, &step);
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(step, 2);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.out, report + report + "\033[3A" + report);
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
