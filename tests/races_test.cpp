@@ -517,6 +517,45 @@ TEST(Races, ASecondContinueWithoutAStopIntoAPipe)
 	EXPECT_EQ(r.out, report + report + "\033[3A" + report);
 }
 
+// Waits until the process has ended (a zombie), at most 5 s; whether it did.
+bool ends(pid_t pid)
+{
+	for (int i = 0; i < 500; i++) {
+		if (procstatus(pid, "State:")[0] == 'Z')
+			return true;
+		usleep(10000);
+	}
+	return false;
+}
+
+// A kill that comes after the run looked at what came, before it waits for
+// a terminal stopped with ^S (its second blocking of the signals, after the
+// first pause's): the run blocks the signals before it looks, so it sees
+// the kill and ends without waiting for ^Q.
+TEST(Races, AKillJustBeforeAWaitForAStoppedTerminal)
+{
+	const gates g({"1", "m2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool sent = false, ended = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (sent || out.find("Total") == std::string::npos)
+			return;
+		sent = true;
+		ASSERT_EQ(write(pty, "\023", 1), 1);
+		g.put("2");
+		ASSERT_TRUE(g.waitfor("m2.held"));
+		kill(pid, SIGINT);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		g.remove("m2");
+		ended = ends(pid);
+		ASSERT_EQ(write(pty, "\021", 1), 1);
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_TRUE(ended) << "the run waited for ^Q";
+	EXPECT_EQ(r.signal, SIGINT);
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
