@@ -556,6 +556,30 @@ TEST(Races, AKillJustBeforeAWaitForAStoppedTerminal)
 	EXPECT_EQ(r.signal, SIGINT);
 }
 
+// After a wait for the terminal the signals are let through again: a kill
+// that comes as the frame then goes out (its write held back) is taken
+// there, and the run ends once the frame is out, not in the next pause
+// (which the trace would show).
+TEST(Races, AKillAfterAWaitForTheTerminal)
+{
+	const gates g({"1", "2", "b3"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_WRITE=again:2", "STANDIN_TRACE=1"});
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("b3.held"));
+		kill(pid, SIGINT);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		g.remove("b3");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(count(r.err, "[pselect("), 1u) << r.err;
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
