@@ -20,7 +20,7 @@
 
 /* Flushes standard output and returns status, or reports the write error
  * and returns 1. */
-static int finish(int status)
+static int flushout(int status)
 {
 	if (fflush(stdout) != 0 || ferror(stdout)) {
 		fprintf(stderr, "memglow: write error: %s\n", strerror(errno));
@@ -41,7 +41,7 @@ static int fail(const char *message, int err)
 		fputs(message, stderr);
 	if (lost != 0 && lost != err)
 		fprintf(stderr, "memglow: write error: %s\n", strerror(lost));
-	return finish(1);
+	return flushout(1);
 }
 
 static int refresh(const memsettings *settings)
@@ -71,7 +71,7 @@ static int refresh(const memsettings *settings)
 		if (showreport(text, static_cast<size_t>(len), !refreshing) != 0)
 			return errno == EMSGSIZE ? fail("memglow: report too long\n", 0)
 						 : fail(nullptr, errno);
-		const int status = finish(0);
+		const int status = flushout(0);
 		if (status != 0 || !refreshing) {
 			endsignals();
 			return status;
@@ -93,14 +93,14 @@ int main(int argc, char **argv)
 	switch (scanoptions(argc, argv, &settings, &baddelay)) {
 	case SCAN_VERSION:
 		printf("memglow version %s\n", MEMGLOW_VERSION_TEXT);
-		return finish(0);
+		return flushout(0);
 	case SCAN_USAGE:
 		printf(USAGE, name);
-		return finish(1);
+		return flushout(1);
 	case SCAN_BADDELAY:
 		fprintf(stderr, "%s: invalid delay: %s\n", name, baddelay);
 		printf(USAGE, name);
-		return finish(1);
+		return flushout(1);
 	case SCAN_REPORT:
 		break;
 	}

@@ -3,8 +3,8 @@
  * A refreshing run's signals.  The handlers write only the counts of what
  * came and the first ending signal; the run reads them, so a signal never
  * changes the run's own state under it.  Beyond that a handler only stops
- * the process (as the stop would have) or ends it, where the run acts on
- * ending signals at once.
+ * the process (as the stop would have) or ends it, where the run lets
+ * ending signals act at once.
  */
 #include <atomic>
 #include <csignal>
@@ -14,18 +14,18 @@
 
 #include "signals.h"
 
-static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-enum { NENDING = sizeof ending / sizeof ending[0] };
+static const int endingsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+enum { NENDINGSIGNALS = sizeof endingsignals / sizeof endingsignals[0] };
 
 static volatile sig_atomic_t continues = 0;
 static volatile sig_atomic_t stops = 0;
 static volatile sig_atomic_t resizes = 0;
 static volatile sig_atomic_t endsig = 0;
-static volatile sig_atomic_t atonce = 0;
+static volatile sig_atomic_t acting = 0;  /* ending signals act at once */
 
-static bool handled[NENDING];  /* the ending signals taken over */
+static bool handled[NENDINGSIGNALS];  /* the ending signals taken over */
 static bool stophandled;       /* and the stop */
-static sigset_t held;          /* those, the continue, the stop and the resize */
+static sigset_t blockset;      /* those, the continue, the stop and the resize */
 static sigset_t startmask;     /* the mask the run started with */
 static void (*finish)(void);  /* set once the signals are taken over */
 
@@ -61,7 +61,7 @@ static void onend(int sig)
 {
 	if (endsig == 0)
 		endsig = sig;
-	if (atonce) {
+	if (acting) {
 		finish();
 		endbysignal();
 	}
@@ -76,10 +76,10 @@ static void handle(int sig, void (*handler)(int), int flags)
 	sa.sa_handler = handler;
 	sa.sa_flags = flags;
 	sigemptyset(&sa.sa_mask);
-	for (int e : ending)
+	for (int e : endingsignals)
 		sigaddset(&sa.sa_mask, e);
 	sigaction(sig, &sa, nullptr);
-	sigaddset(&held, sig);
+	sigaddset(&blockset, sig);
 }
 
 /* A signal the run was started with ignored (nohup) stays ignored. */
@@ -93,7 +93,7 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 {
 	finish = finishfn;
 	sigprocmask(SIG_SETMASK, nullptr, &startmask);
-	sigemptyset(&held);
+	sigemptyset(&blockset);
 	handle(SIGCONT, oncontinue, SA_RESTART);
 	stophandled = defaulted(SIGTSTP);
 	if (stophandled)
@@ -102,10 +102,10 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 		handle(SIGWINCH, onresize, SA_RESTART);
 		/* Without SA_RESTART: a write or a wait that an ending signal
 		 * interrupts returns. */
-		for (int i = 0; i < NENDING; i++) {
-			handled[i] = defaulted(ending[i]);
+		for (int i = 0; i < NENDINGSIGNALS; i++) {
+			handled[i] = defaulted(endingsignals[i]);
 			if (handled[i])
-				handle(ending[i], onend, 0);
+				handle(endingsignals[i], onend, 0);
 		}
 	}
 	actonsignals();
@@ -116,9 +116,9 @@ signalsseen seensignals(void)
 	return {continues, stops, resizes, endsig};
 }
 
-void notesignals(void)
+void defersignals(void)
 {
-	atonce = 0;
+	acting = 0;
 	std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
@@ -126,15 +126,15 @@ void notesignals(void)
 void actonsignals(void)
 {
 	std::atomic_signal_fence(std::memory_order_seq_cst);
-	atonce = 1;
+	acting = 1;
 }
 
-void holdsignals(void)
+void blocksignals(void)
 {
-	sigprocmask(SIG_BLOCK, &held, nullptr);
+	sigprocmask(SIG_BLOCK, &blockset, nullptr);
 }
 
-void releasesignals(void)
+void unblocksignals(void)
 {
 	sigprocmask(SIG_SETMASK, &startmask, nullptr);
 }
@@ -150,9 +150,9 @@ const sigset_t *waitmask(void)
 void endbysignal(void)
 {
 	const int sig = endsig;
-	for (int i = 0; i < NENDING; i++)
+	for (int i = 0; i < NENDINGSIGNALS; i++)
 		if (handled[i])
-			signal(ending[i], ending[i] == sig ? SIG_DFL : SIG_IGN);
+			signal(endingsignals[i], endingsignals[i] == sig ? SIG_DFL : SIG_IGN);
 	raise(sig);
 	sigprocmask(SIG_SETMASK, &startmask, nullptr);
 	_exit(128 + sig);
@@ -163,13 +163,13 @@ void givesignalsback(void)
 {
 	if (finish == nullptr)
 		return;
-	holdsignals();
+	blocksignals();
 	if (endsig != 0)
 		endbysignal();
-	for (int i = 0; i < NENDING; i++)
+	for (int i = 0; i < NENDINGSIGNALS; i++)
 		if (handled[i])
-			signal(ending[i], SIG_DFL);
+			signal(endingsignals[i], SIG_DFL);
 	if (stophandled)
 		signal(SIGTSTP, SIG_DFL);
-	releasesignals();
+	unblocksignals();
 }

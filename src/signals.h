@@ -1,41 +1,38 @@
 // SPDX-License-Identifier: ISC
 /*
  * A refreshing run's signals (signals.cpp): handlers that count a continue
- * and a resize and note the first signal that ends the run, and the end of
+ * and a resize and record the first signal that ends the run, and the end of
  * the process by that signal.
  *
  * An ending signal (interrupt, terminate, hang-up, quit; on a terminal, and
  * unless the run was started with it ignored) ends the run in its handler,
  * which first calls the finish function the run gave: everywhere but where
- * the run has said that it only notes them (while a frame is made and
- * written, so that the run knows how much of it went out).  No signal is
- * held back but in a wait: the run holds them while it looks at what came,
- * and the wait lets them through.
+ * the run defers their action (while a frame is made and written, so that
+ * the run knows how much of it went out).  No signal is blocked but around
+ * a wait: the run blocks them while it looks at what came, and the wait
+ * lets them through.
  */
 #ifndef MEMGLOW_SIGNALS_H
 #define MEMGLOW_SIGNALS_H
 
 #include <csignal>
 
-struct signalsseen {
-	int continues;
-	int stops;   /* by the terminal's stop (^Z), as the run takes it */
-	int resizes;
-	int ending;  /* the signal that ends the run, or 0 */
-};
+#include "rules.h"
+
 
 /* Takes over the continue and the stop, and on a terminal the resize and
  * the ending signals.  finish must be async-signal-safe. */
 void takesignals(bool onterminal, void (*finish)(void));
 /* What came since the signals were taken over. */
 signalsseen seensignals(void);
-/* From here an ending signal is only noted, or acts at once again. */
-void notesignals(void);
+/* From here an ending signal's action is deferred (it is only counted), or
+ * it acts at once again. */
+void defersignals(void);
 void actonsignals(void);
-/* Holds the signals back until the wait, which lets them through with
- * waitmask(); then lets them through again. */
-void holdsignals(void);
-void releasesignals(void);
+/* Blocks the signals until the wait, which lets them through with
+ * waitmask(); then unblocks them. */
+void blocksignals(void);
+void unblocksignals(void);
 const sigset_t *waitmask(void);
 /* Ends the process by the ending signal that came. */
 [[noreturn]] void endbysignal(void);

@@ -11,15 +11,12 @@
  * terminal that is not the controlling one) it writes through standard
  * output, and asks first whether the terminal takes bytes, so that it waits
  * in the same place.  From the making of a frame until it is all out the
- * signals are only noted: the run acts on them where it stands, so that it
- * always knows how much of the frame went out.
+ * ending signals' action is deferred: the run acts on them where it stands,
+ * so that it always knows how much of the frame went out.
  *
- * A job in the background never moves the cursor up: the shell may have
- * written below its report since.  Each of its reports starts afresh below
- * and ends with its newline, and the first one back in the foreground
- * starts afresh, which the terminal tells (bash's and zsh's fg send no
- * SIGCONT to a running job).  A continue starts afresh too: the shell wrote
- * below the report while the run was stopped.
+ * What to draw and when is the refresh rules' (rules.h); this unit looks at
+ * the terminal (its size, and whose foreground it is: bash's and zsh's fg
+ * send no SIGCONT to a running job) and asks them.
  */
 #include <cerrno>
 #include <climits>
@@ -37,19 +34,9 @@
 #include <unistd.h>
 
 #include "frames.h"
+#include "rules.h"
 #include "signals.h"
 #include "terminal.h"
-
-/* How long the terminal's size must stay put after a resize or a continue
- * before the report is drawn anew, in nanoseconds: an edge being dragged
- * sends many resizes, and some programs continue their child twice.  Where
- * the report will be a copy anyway, longer: a multiplexer tells the size up
- * to 0.3 s late while an edge is dragged. */
-static const int64_t SETTLENS = 200000000;
-static const int64_t COPYSETTLENS = 500000000;
-/* The longest piece of a pause handed to pselect, in seconds: a 32-bit
- * time_t holds it. */
-static const int64_t PAUSEPIECE = 100000000;
 
 /* The run's output.  The ending signals' handler reads it (finishnow) only
  * where the run acts on them at once, so never while it changes. */
@@ -60,11 +47,7 @@ struct output {
 	bool blocking;     /* writes to fd can block */
 	pid_t group;
 	drawstate screen;
-	bool behind;       /* the last frame was built in the background */
-	bool held;         /* the report on screen holds its newline back */
-	bool continued;    /* the frame starts afresh for a continue */
-	bool aftercontinue;  /* so did the report on screen */
-	signalsseen built; /* what had come when the last frame was built */
+	runstate run;
 	/* The frame being written (or the newline given back), and how much
 	 * of it went out. */
 	char frame[FRAMESIZE];
@@ -143,20 +126,18 @@ static bool takesbytes(int fd)
  * of it may be done in a signal handler. */
 static void finishnow(void)
 {
-	if (!foreground() || !takesbytes(out.fd))
+	if (!maygiveback(foreground(), takesbytes(out.fd)))
 		return;
-	bool holds = out.held;
-	if (out.pendingdone > 0) {
-		while (out.pendingdone < out.pendinglen) {
-			const ssize_t n = write(out.fd, out.pending + out.pendingdone,
-						out.pendinglen - out.pendingdone);
-			if (n <= 0)
-				break;
-			out.pendingdone += static_cast<size_t>(n);
-		}
-		holds = out.pendingdone == out.pendinglen && out.screen.holds;
+	const bool begun = out.pendingdone > 0;
+	while (begun && out.pendingdone < out.pendinglen) {
+		const ssize_t n = write(out.fd, out.pending + out.pendingdone,
+					out.pendinglen - out.pendingdone);
+		if (n <= 0)
+			break;
+		out.pendingdone += static_cast<size_t>(n);
 	}
-	if (holds && write(out.fd, "\n", 1) < 0) {
+	if (givesback(out.run, begun, out.pendingdone == out.pendinglen, out.screen.holds) &&
+	    write(out.fd, "\n", 1) < 0) {
 	}
 }
 
@@ -174,7 +155,16 @@ void startoutput(int linecount, bool refreshing)
 		out.group = getpgrp();
 	}
 	takesignals(out.onterminal, finishnow);
-	out.built = seensignals();
+	out.run = startrun(seensignals());
+}
+
+/* Ending signals act at once in that phase, or are deferred. */
+static void enter(runphase phase)
+{
+	if (actsatonce(phase))
+		actonsignals();
+	else
+		defersignals();
 }
 
 /* Waits until the terminal takes bytes, or something comes that is not in
@@ -184,32 +174,29 @@ static void waitforterminal(const signalsseen &seen)
 	fd_set w;
 	FD_ZERO(&w);
 	FD_SET(out.fd, &w);
-	holdsignals();
-	const signalsseen now = seensignals();
-	if (now.ending == seen.ending && now.continues == seen.continues && now.resizes == seen.resizes)
+	blocksignals();
+	if (waits(seen, seensignals()))
 		pselect(out.fd + 1, nullptr, &w, nullptr, nullptr, waitmask());
-	releasesignals();
+	unblocksignals();
 }
 
-enum writeresult { WROTE, STALE, ENDING, FAILED };
+enum writeresult { WROTE, STALEFRAME, SIGNALLED, FAILED };
 
 /*
  * Writes what is pending to the terminal, waiting where it takes no bytes
- * now.  WROTE; ENDING where an ending signal came; FAILED with errno; or,
- * for a frame none of which went out, STALE where a continue or a resize
- * came since it was built or the run waited (an ending signal, or a ^S on a
- * terminal that sends no resize, may have come meanwhile): it is to be
- * built again from the terminal as it is now.
+ * now.  WROTE; SIGNALLED where an ending signal came; FAILED with errno; or
+ * STALEFRAME for a frame to be built again (writestep).
  */
 static writeresult writeout(bool frame)
 {
+	bool blocked = false;
 	while (out.pendingdone < out.pendinglen) {
 		const signalsseen s = seensignals();
-		if (s.ending != 0)
-			return ENDING;
-		if (frame && out.pendingdone == 0 &&
-		    (s.continues != out.built.continues || s.resizes != out.built.resizes))
-			return STALE;
+		const writestepresult step = writestep(s, out.run.built, frame, out.pendingdone, blocked);
+		if (step == ENDSIGNAL)
+			return SIGNALLED;
+		if (step == STALE)
+			return STALEFRAME;
 		ssize_t n = -1;
 		int err = EAGAIN;
 		if (!out.blocking || takesbytes(out.fd)) {
@@ -226,8 +213,7 @@ static writeresult writeout(bool frame)
 		}
 		if (err != EINTR)
 			waitforterminal(s);
-		if (frame && out.pendingdone == 0)
-			return STALE;
+		blocked = true;
 	}
 	return WROTE;
 }
@@ -236,29 +222,15 @@ static writeresult writeout(bool frame)
  * gathers what says that the rows on screen are not known. */
 static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 {
-	/* A continue starts afresh: the shell wrote below the report while
-	 * the run was stopped.  One that comes with no stop since a report
-	 * drawn afresh for a continue changes nothing on screen (runuser and
-	 * su continue their child again after the shell's fg). */
-	const signalsseen s = seensignals();
-	out.continued = out.continued || (s.continues != out.built.continues &&
-					  (s.stops != out.built.stops || !out.aftercontinue));
-	*afresh = *afresh || out.continued;
-	out.built = s;
+	const bool refreshonterminal = out.onterminal && out.refreshing;
+	const drawchoice c = choosedraw(&out.run, seensignals(), refreshonterminal,
+					refreshonterminal && foreground(), *afresh, last);
+	*afresh = c.afresh;
 	unsigned columns = 0, rows = 0;
-	if (out.onterminal) {
-		/* A report drawn in the background ends with its newline:
-		 * the shell's prompt and what is typed go below it. */
-		if (out.refreshing) {
-			const bool back = !foreground();
-			*afresh = *afresh || back || out.behind;
-			out.behind = back;
-			last = last || back;
-		}
+	if (out.onterminal)
 		terminalsize(&columns, &rows);
-	}
 	const int n = drawframe(&out.screen, out.frame, sizeof out.frame, report, len, columns, rows,
-				*afresh, last);
+				c.afresh, c.last);
 	if (n < 0)
 		errno = EMSGSIZE;
 	return n;
@@ -268,7 +240,7 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
  * another that comes meanwhile finds it done. */
 [[noreturn]] static void endnow(void)
 {
-	notesignals();
+	enter(WRITING);
 	finishnow();
 	endbysignal();
 }
@@ -281,11 +253,10 @@ int showreport(const char *report, size_t len, bool last)
 		if (n < 0)
 			return -1;
 		fwrite(out.frame, 1, static_cast<size_t>(n), stdout);
-		out.aftercontinue = out.continued;
-		out.continued = false;
+		framedone(&out.run, false);
 		return 0;
 	}
-	notesignals();
+	enter(WRITING);
 	/* A frame none of whose bytes went out is built again from the
 	 * terminal as it is now: it may have been resized, or the run stopped
 	 * and sent to the background, while the frame waited. */
@@ -295,24 +266,22 @@ int showreport(const char *report, size_t len, bool last)
 		out.screen = before;
 		const int n = buildframe(report, len, last, &afresh);
 		if (n < 0) {
-			actonsignals();
+			enter(SAMPLING);
 			return -1;
 		}
 		out.pending = out.frame;
 		out.pendinglen = static_cast<size_t>(n);
 		out.pendingdone = 0;
 		r = writeout(true);
-	} while (r == STALE);
-	if (r == ENDING)
+	} while (r == STALEFRAME);
+	if (r == SIGNALLED)
 		endnow();
 	const int err = errno;
-	out.held = out.screen.holds;
-	out.aftercontinue = out.continued;
-	out.continued = false;
+	framedone(&out.run, out.screen.holds);
 	out.pendinglen = out.pendingdone = 0;
-	actonsignals();
+	enter(SAMPLING);
 	/* One that came after the write's last look. */
-	if (seensignals().ending != 0)
+	if (seensignals().endsig != 0)
 		endnow();
 	errno = err;
 	return r == WROTE ? 0 : -1;
@@ -338,36 +307,26 @@ static bool becomescopy(void)
 
 void pausefor(int64_t us)
 {
-	const int64_t start = monotonic();
-	const int64_t due = us > (INT64_MAX - start) / 1000 ? INT64_MAX : start + us * 1000;
-	/* Whatever came since the report was built counts. */
-	signalsseen seen = out.built;
-	int64_t end = due, at = start;
+	int64_t at = monotonic();
+	pauseclock p = startpause(at, us, out.run.built);
 
-	/* The first wait lets what is held through, even in no pause. */
-	holdsignals();
+	/* An ending signal ends the run in here. */
+	blocksignals();
 	for (bool first = true;; first = false) {
 		const signalsseen s = seensignals();
-		if (s.continues != seen.continues || s.resizes != seen.resizes) {
-			seen = s;
-			const bool copy = becomescopy();
-			const int64_t settled = at + (copy ? COPYSETTLENS : SETTLENS);
-			end = copy || settled < due ? settled : due;
-		}
-		const int64_t left = end > at ? end - at : 0;
-		if (left == 0 && !first)
+		if (moved(p, s))
+			settle(&p, s, at, becomescopy());
+		const int64_t wait = nextwait(p, at, first);
+		if (wait < 0)
 			break;
-		const int64_t wait = left < PAUSEPIECE * 1000000000 ? left : PAUSEPIECE * 1000000000;
 		struct timespec ts;
 		ts.tv_sec = static_cast<time_t>(wait / 1000000000);
 		ts.tv_nsec = static_cast<long>(wait % 1000000000);
-		/* An ending signal ends the run in here.  One that times out
-		 * has waited the rest of the pause. */
-		if (pselect(0, nullptr, nullptr, nullptr, &ts, waitmask()) == 0 && wait == left)
+		if (pselect(0, nullptr, nullptr, nullptr, &ts, waitmask()) == 0 && pauseover(p, at, wait))
 			break;
 		at = monotonic();
 	}
-	releasesignals();
+	unblocksignals();
 }
 
 int endoutput(void)
@@ -375,18 +334,18 @@ int endoutput(void)
 	if (!out.refreshing)
 		return 0;
 	int status = 0;
-	notesignals();
+	enter(WRITING);
 	/* Only a report on a terminal holds its newline. */
-	if (out.held) {
+	if (out.run.heldnewline) {
 		out.pending = "\n";
 		out.pendinglen = 1;
 		out.pendingdone = 0;
 		const writeresult r = writeout(false);
-		if (r == ENDING)
+		if (r == SIGNALLED)
 			finishnow();
 		else if (r == FAILED)
 			status = -1;
-		out.held = false;
+		out.run.heldnewline = false;
 		out.pendinglen = out.pendingdone = 0;
 	}
 	const int err = errno;

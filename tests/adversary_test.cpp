@@ -374,7 +374,7 @@ TEST(OwnDescriptor, AMasterIsWrittenItself)
 
 // A report that grows past a short pane's height is cut to the pane like
 // one that was already as tall: the pane gains no history.
-TEST(ShortPane, AReportThatGrowsPastItDoesNotScroll)
+TEST(ShortPanes, AReportThatGrowsPastItDoesNotScroll)
 {
 	// Three rows at 90 columns, then six (every line wraps once).
 	const std::string mem = "8589934592 1073741824 3221225472;18014398509481984 9007199254740992 0";

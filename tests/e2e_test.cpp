@@ -200,7 +200,7 @@ TEST(EndToEnd, LibraryFailures)
 
 // The library is set up once, privileges dropped once, and each report reads
 // both figures afresh; pauses are slept in full, in pieces a 32-bit time_t
-// holds, and a pause of 0 still lets held-back signals through.
+// holds, and a pause of 0 still lets blocked signals through.
 TEST(EndToEnd, LibraryCallsAndPauses)
 {
 	const std::string sample = "[sg_get_mem_stats]\n[sg_get_swap_stats]\n";

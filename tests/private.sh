@@ -27,7 +27,7 @@ sh "$src/tests/shells.sh" "$tmp/clone/memglow" "$tmp/clone/libstandin.so" su >"$
 	fail "the shells test as another user: $(cat "$tmp/shells.log")"
 grep -q '^SKIPPED' "$tmp/shells.log" && fail "the shells test left a case out: $(grep '^SKIPPED' "$tmp/shells.log")"
 MEMGLOW_BIN=$tmp/clone/memglow MEMGLOW_STANDIN_LIB=$tmp/clone/libstandin.so \
-	"$build/tests/e2e_tests" --gtest_filter='Windows.AnotherUsersTerminalChangedAsAFrameGoesOut' \
+	"$build/tests/e2e_tests" --gtest_filter='Races.AnotherUsersTerminalChangedAsAFrameGoesOut' \
 	>"$tmp/window.log" 2>&1 || fail "the window test as nobody: $(cat "$tmp/window.log")"
 grep -q 'SKIPPED' "$tmp/window.log" && fail "the window test left itself out: $(cat "$tmp/window.log")"
 [ "$failures" = 0 ] || { echo "private.sh: $failures failures"; exit 1; }

@@ -37,7 +37,10 @@
  *                                       while DIR/bN, DIR/wN, DIR/pN or
  *                                       DIR/sN is there, having made
  *                                       DIR/bN.held, and so on (signals come
- *                                       through where the program lets them)
+ *                                       through where the program lets them);
+ *                                       the Nth blocking of signals
+ *                                       (sigprocmask SIG_BLOCK), before it is
+ *                                       made, while DIR/mN is there
  *   STANDIN_WRITE=slow                  a write to a terminal goes out in
  *                                       two halves 0.3 s apart; a signal
  *                                       between them ends it after the
@@ -421,6 +424,20 @@ int clock_gettime(clockid_t clk, struct timespec *ts) noexcept
 	ts->tv_sec = static_cast<time_t>(cfg.now / 1000000000);
 	ts->tv_nsec = static_cast<long>(cfg.now % 1000000000);
 	return 0;
+}
+
+int sigprocmask(int how, const sigset_t *set, sigset_t *old) noexcept
+{
+	using maskfn = int (*)(int, const sigset_t *, sigset_t *);
+	static maskfn real;
+	if (real == nullptr)
+		real = reinterpret_cast<maskfn>(dlsym(RTLD_NEXT, "sigprocmask"));
+	if (how == SIG_BLOCK) {
+		configure();
+		static unsigned blocks;
+		hold('m', ++blocks);
+	}
+	return real(how, set, old);
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept

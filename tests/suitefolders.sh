@@ -38,7 +38,7 @@ $(cat "$tmp/$name.open")"
 	fi
 }
 traced shells sh "$src/tests/shells.sh" "$build/memglow" "$build/tests/libstandin.so" su
-traced windows "$build/tests/e2e_tests" --gtest_filter=Windows.AnotherUsersTerminalChangedAsAFrameGoesOut
+traced races "$build/tests/e2e_tests" --gtest_filter=Races.AnotherUsersTerminalChangedAsAFrameGoesOut
 traced privileges sh "$src/tests/privileges.sh" "$build/memglow"
 [ "$failures" = 0 ] || { echo "suitefolders.sh: $failures failures"; exit 1; }
 echo "suitefolders.sh: all passed"

@@ -237,7 +237,7 @@ int reportrows(const char *text, size_t len, unsigned columns)
 
 // The rows text takes on a terminal: printed widths, with escape sequences
 // taking no column and tabs going to the next multiple of 8 of their line.
-TEST(Terminal, RowsOfWrappedLines)
+TEST(Frames, RowsOfWrappedLines)
 {
 	const std::string w80(80, 'x'), w81(81, 'x'), w161(161, 'x');
 	const std::string red = "\033[1;31m";
@@ -321,7 +321,7 @@ int rowsbyhand(const std::string &text, unsigned columns)
 
 // Texts of every kind of piece, including escapes with other final bytes,
 // two-byte escapes and sequences cut off at the end.
-TEST(Terminal, RowsMatchACharacterByCharacterCount)
+TEST(Frames, RowsMatchACharacterByCharacterCount)
 {
 	std::mt19937 rng(91);
 	const std::string pieces[] = {"x", "xxxxxxx", std::string(40, 'y'), "\t", "\n",

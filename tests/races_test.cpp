@@ -116,7 +116,7 @@ void startsafresh(const runresult &r, const std::string &first)
 // the frame does not go out, and the newline held by the report on screen
 // is given back.  (Going out then, it would draw a report nobody asked for;
 // after a resize, one that climbs over the shell's lines.)
-TEST(Windows, AKillWhileAFrameIsMade)
+TEST(Races, AKillWhileAFrameIsMade)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "2", "3", "s2"});
@@ -131,7 +131,7 @@ TEST(Windows, AKillWhileAFrameIsMade)
 // A resize while a frame is made, after the terminal's size was read: the
 // frame is made again for the new size before it goes out, and starts
 // afresh below, rather than climb by the rows counted at the old width.
-TEST(Windows, AResizeWhileAFrameIsMade)
+TEST(Races, AResizeWhileAFrameIsMade)
 {
 	// Lines that fit 120 columns and not 40: rows drawn at 120 that a
 	// terminal now 40 wide may have re-wrapped.
@@ -153,7 +153,7 @@ TEST(Windows, AResizeWhileAFrameIsMade)
 
 // A kill just as a write finds the terminal stopped (^S): the run ends,
 // rather than wait for the terminal until ^Q.
-TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
+TEST(Races, AKillAsAWriteFindsTheTerminalStopped)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "w2"});
@@ -183,7 +183,7 @@ TEST(Windows, AKillAsAWriteFindsTheTerminalStopped)
 // afresh below rather than climb by the rows counted at the old width over
 // what is above.  (Written through standard output, it would have blocked
 // in the write and gone out stale.)
-TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
+TEST(Races, AnotherUsersTerminalChangedAsAFrameGoesOut)
 {
 	if (geteuid() != 0)
 		GTEST_SKIP() << "running as another user needs root";
@@ -236,7 +236,7 @@ TEST(Windows, AnotherUsersTerminalChangedAsAFrameGoesOut)
 // takes bytes: a frame that waits behind ^S while the terminal is resized
 // is built again for the new width at ^Q, and starts afresh below.
 // (Written blind, it would have blocked in the write and gone out stale.)
-TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
+TEST(Races, AFrameThatWaitsOnStandardOutputFollowsAResize)
 {
 	struct rlimit saved;
 	if (!allowfdsetsize(&saved))
@@ -271,7 +271,7 @@ TEST(Windows, AFrameThatWaitsOnStandardOutputFollowsAResize)
 // of it: where it takes the rest, though in pieces, the report is finished
 // and its newline given back; where it takes no more, the report stays cut
 // and gets no newline, even where the terminal would take that.
-TEST(Windows, AKillAfterAReportWentOutInPart)
+TEST(Races, AKillAfterAReportWentOutInPart)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	struct {
@@ -302,7 +302,7 @@ TEST(Windows, AKillAfterAReportWentOutInPart)
 
 // A report gone out in part when a resize comes: the rest of it goes out as
 // it was (the terminal shows the part already), not a report built anew.
-TEST(Windows, AResizeAfterAReportWentOutInPart)
+TEST(Races, AResizeAfterAReportWentOutInPart)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "2", "w1"});
@@ -326,7 +326,7 @@ TEST(Windows, AResizeAfterAReportWentOutInPart)
 // A kill while the newline given back at a failure waits behind ^S, and
 // ^Q before the run acts on it: the newline goes out, and the run ends by
 // the kill.
-TEST(Windows, AKillWhileTheNewlineGivenBackWaits)
+TEST(Races, AKillWhileTheNewlineGivenBackWaits)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "p1"});
@@ -352,7 +352,7 @@ TEST(Windows, AKillWhileTheNewlineGivenBackWaits)
 
 // A kill just after the newline given back at a failure: one newline, and
 // the run ends by the signal, before its message.
-TEST(Windows, AKillJustAfterTheNewlineGivenBack)
+TEST(Races, AKillJustAfterTheNewlineGivenBack)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "2", "w2"});
@@ -368,7 +368,7 @@ TEST(Windows, AKillJustAfterTheNewlineGivenBack)
 // Two kills: the first ends the run, also where the second comes while the
 // run gives the newline back (then it is held back until the end, and
 // Linux would let the lower-numbered one through first).
-TEST(Windows, TheFirstOfTwoKillsEndsTheRun)
+TEST(Races, TheFirstOfTwoKillsEndsTheRun)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "w1", "w2"});
@@ -404,7 +404,7 @@ void signalthennext(pid_t pid, std::vector<int> sigs, const gates &g, int *step)
 // A continue after a report drawn afresh for a continue, with no stop
 // between (runuser and su continue their child again after the shell's fg,
 // at times after that report): the next report is drawn in place.
-TEST(Windows, ASecondContinueWithoutAStopDrawsInPlace)
+TEST(Races, ASecondContinueWithoutAStopDrawsInPlace)
 {
 	const std::string first = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1"});
@@ -429,7 +429,7 @@ TEST(Windows, ASecondContinueWithoutAStopDrawsInPlace)
 // Into a pipe, each stop (^Z) and continue before a report leaves out its
 // cursor-up, also a second one right after a report that left it out for
 // the first: the shell may have written below meanwhile.
-TEST(Windows, EachStopAndContinueIntoAPipe)
+TEST(Races, EachStopAndContinueIntoAPipe)
 {
 	const gates g({"1"});
 	runoptions o;
@@ -450,10 +450,98 @@ TEST(Windows, EachStopAndContinueIntoAPipe)
 	EXPECT_EQ(r.out, report + report + report);
 }
 
+// Into a pipe, kill -STOP and two kill -CONT (or su and runuser after the
+// shell's fg): the first continue leaves out the next cursor-up, the second,
+// with no stop since, does not, so the reader does not see the report twice.
+TEST(Races, ASecondContinueWithoutAStopIntoAPipe)
+{
+	const gates g({"1"});
+	runoptions o;
+	o.realsleep = true;
+	o.timeout = 30;
+	o.env = {g.env(), "STANDIN_FAIL=mem:4"};
+	std::string report;
+	int step = 0;
+	o.onoutput = [&](pid_t pid, int, const std::string &out) {
+		if (step == 0)
+			report = out;
+		if (step < 2 && out.size() >= report.size() * static_cast<size_t>(step + 1))
+			signalthennext(pid, step == 0 ? std::vector<int>{SIGSTOP, SIGCONT} : std::vector<int>{SIGCONT},
+				       g, &step);
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(step, 2);
+	EXPECT_EQ(r.err, failed);
+	EXPECT_EQ(r.out, report + report + "\033[3A" + report);
+}
+
+// Waits until the process has ended (a zombie), at most 5 s; whether it did.
+bool ends(pid_t pid)
+{
+	for (int i = 0; i < 500; i++) {
+		if (procstatus(pid, "State:")[0] == 'Z')
+			return true;
+		usleep(10000);
+	}
+	return false;
+}
+
+// A kill that comes after the run looked at what came, before it waits for
+// a terminal stopped with ^S (its second blocking of the signals, after the
+// first pause's): the run blocks the signals before it looks, so it sees
+// the kill and ends without waiting for ^Q.
+TEST(Races, AKillJustBeforeAWaitForAStoppedTerminal)
+{
+	const gates g({"1", "m2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool sent = false, ended = false;
+	o.onoutput = [&](pid_t pid, int pty, const std::string &out) {
+		if (sent || out.find("Total") == std::string::npos)
+			return;
+		sent = true;
+		ASSERT_EQ(write(pty, "\023", 1), 1);
+		g.put("2");
+		ASSERT_TRUE(g.waitfor("m2.held"));
+		kill(pid, SIGINT);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		g.remove("m2");
+		ended = ends(pid);
+		ASSERT_EQ(write(pty, "\021", 1), 1);
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_TRUE(ended) << "the run waited for ^Q";
+	EXPECT_EQ(r.signal, SIGINT);
+}
+
+// After a wait for the terminal the signals are let through again: a kill
+// that comes as the frame then goes out (its write held back) is taken
+// there, and the run ends once the frame is out, not in the next pause
+// (which the trace would show).
+TEST(Races, AKillAfterAWaitForTheTerminal)
+{
+	const gates g({"1", "2", "b3"});
+	runoptions o = terminal(80, 24, {g.env(), "STANDIN_WRITE=again:2", "STANDIN_TRACE=1"});
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("b3.held"));
+		kill(pid, SIGINT);
+		for (int i = 0; i < 300 && !actedon(pid); i++)
+			usleep(10000);
+		g.remove("b3");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(count(r.err, "[pselect("), 1u) << r.err;
+}
+
 // Two kills while a frame is made, the higher-numbered first: that one
 // ends the run.  (Held back together, Linux would let the lower-numbered
 // one through first.)
-TEST(Windows, TheFirstOfTwoKillsWhileAFrameIsMadeEndsTheRun)
+TEST(Races, TheFirstOfTwoKillsWhileAFrameIsMadeEndsTheRun)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
 	const gates g({"1", "2", "3", "s2"});
@@ -536,7 +624,7 @@ void messagewaits(int sig, bool ignored, bool ends)
 // A resize, or a stop and continue, while the failure's message waits
 // does not lose it; the run has given the ending signals back their
 // actions, so an interrupt ends it there.
-TEST(Windows, SignalsWhileTheFailuresMessageWaits)
+TEST(Races, SignalsWhileTheFailuresMessageWaits)
 {
 	for (int sig : {SIGWINCH, SIGCONT, SIGINT}) {
 		SCOPED_TRACE(strsignal(sig));
@@ -546,7 +634,7 @@ TEST(Windows, SignalsWhileTheFailuresMessageWaits)
 
 // A hang-up ignored at the start (nohup) stays ignored while the failure's
 // message waits.
-TEST(Windows, AnIgnoredHangupWhileTheFailuresMessageWaits)
+TEST(Races, AnIgnoredHangupWhileTheFailuresMessageWaits)
 {
 #if MEMGLOW_EMULATED
 	GTEST_SKIP() << "qemu-user catches every signal itself, ignored ones too, and a blocking "
