@@ -56,7 +56,7 @@ static int refresh(const memsettings *settings)
 	/* Privileges go before the terminal is opened. */
 	if (startsampler() != 0) {
 		fputs("Error getting memory information.\n", stderr);
-		return finish(1);
+		return flushout(1);
 	}
 	startoutput(settings->linecount, refreshing);
 	for (;;) {
