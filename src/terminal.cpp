@@ -37,6 +37,7 @@
 #include <unistd.h>
 
 #include "frames.h"
+#include "session.h"
 #include "signals.h"
 #include "terminal.h"
 
@@ -59,6 +60,7 @@ struct output {
 	int fd;            /* where frames go on a terminal */
 	bool blocking;     /* writes to fd can block */
 	pid_t group;
+	pid_t parent;      /* at the start */
 	drawstate screen;
 	bool behind;       /* the last frame was built in the background */
 	bool held;         /* the report on screen holds its newline back */
@@ -110,10 +112,14 @@ static int openterminal(void)
 }
 
 /* Whether the run is in its terminal's foreground process group; a
- * terminal without job control counts as the foreground. */
-static bool foreground(void)
+ * terminal without job control, or not the controlling one, counts as the
+ * foreground.  With leftbehind, a run on a terminal that is not its
+ * controlling one ends there where nobody can reach it any more. */
+static bool foreground(bool leftbehind = false)
 {
 	const pid_t foregroup = tcgetpgrp(out.fd);
+	if (foregroup < 0 && leftbehind)
+		endifleftbehind(out.parent);
 	return foregroup < 0 || foregroup == out.group;
 }
 
@@ -172,6 +178,7 @@ void startoutput(int linecount, bool refreshing)
 		out.fd = openterminal();
 		out.blocking = (fcntl(out.fd, F_GETFL) & O_NONBLOCK) == 0;
 		out.group = getpgrp();
+		out.parent = getppid();
 	}
 	takesignals(out.onterminal, finishnow);
 	out.built = seensignals();
@@ -250,7 +257,7 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 		/* A report drawn in the background ends with its newline:
 		 * the shell's prompt and what is typed go below it. */
 		if (out.refreshing) {
-			const bool back = !foreground();
+			const bool back = !foreground(true);
 			*afresh = *afresh || back || out.behind;
 			out.behind = back;
 			last = last || back;
