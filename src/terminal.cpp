@@ -333,14 +333,15 @@ static int64_t monotonic(void)
 }
 
 /* Whether the next report will be a copy, because the terminal is now
- * narrower than a row of the one on screen. */
+ * narrower than a row of the one on screen, or has been shorter. */
 static bool becomescopy(void)
 {
 	unsigned columns, rows;
 	if (!out.onterminal)
 		return false;
 	terminalsize(&columns, &rows);
-	return !fitsonscreen(&out.screen, columns);
+	noteheight(&out.screen, rows);
+	return !fitsonscreen(&out.screen, columns, rows);
 }
 
 void pausefor(int64_t us)
