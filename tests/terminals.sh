@@ -23,6 +23,7 @@ cleanup() {
 	[ -z "$socket" ] || endtmux "$socket"
 	[ -z "${sshd:-}" ] || kill "$sshd" 2>/dev/null
 	killmarked "$mark"
+	[ -z "${xvfb:-}" ] || kill "$xvfb" 2>/dev/null
 	rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -38,8 +39,10 @@ cat >"$tmp/bin/mg" <<EOF
 ${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_LIBRARY_PATH=$tmp/bin/lib LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
 EOF
 chmod 755 "$tmp/bin/mg"
-# The shell's ten lines, then the run.
-typed="clear; for i in 1 2 3 4 5 6 7 8 9 10; do echo line\$i; done; $tmp/bin/mg -t -s 0.5"
+# The shell's lines, as many as the terminal's case has, then the run.
+lines=10 rows=5
+[ "$terminal" != urxvt ] || lines=15 rows=6
+typed="clear; for i in $(seq 1 "$lines" | tr '\n' ' '); do echo line\$i; done; $tmp/bin/mg -t -s 0.5"
 
 # screen: the screen as the terminal shows it, one row a line, without
 # trailing blanks; shrink ROWS: makes the terminal that many rows tall; each
@@ -142,20 +145,65 @@ mosh)
 	tmux -L "$socket" send-keys -l "$typed"
 	tmux -L "$socket" send-keys Enter
 	;;
+urxvt)
+	for tool in Xvfb urxvt xdotool setpriv; do
+		command -v "$tool" >/dev/null 2>&1 || { echo "terminals.sh: urxvt needs $tool, not installed"; exit 77; }
+	done
+	# An X server of the test's own, on the first free display; and a
+	# perl extension of urxvt's that writes its screen, history first,
+	# and its window, to files.
+	setpriv --pdeathsig KILL Xvfb -displayfd 3 -nolisten tcp -screen 0 1600x1200x24 \
+		3>"$tmp/display" 2>"$tmp/xvfb.log" &
+	xvfb=$!
+	# shellcheck disable=SC2317 # called by waitfor
+	displayed() { [ -s "$tmp/display" ]; }
+	waitfor 60 displayed || { echo "terminals.sh: Xvfb would not start"; cat "$tmp/xvfb.log"; exit 1; }
+	DISPLAY=:$(cat "$tmp/display")
+	export DISPLAY
+	mkdir "$tmp/perl"
+	cat >"$tmp/perl/screendump" <<-'EOF'
+		#! perl
+		sub on_start {
+			my ($self) = @_;
+			$self->{dump} = urxvt::timer->new->interval(0.1)->cb(sub { writescreen($self) });
+			();
+		}
+		sub writescreen {
+			my ($self) = @_;
+			my $file = $ENV{SCREENDUMP};
+			open my $f, '>', "$file.new" or return;
+			for my $row ($self->top_row .. $self->nrow - 1) {
+				my $text = $self->ROW_t($row);
+				$text =~ s/ +$//;
+				print $f "$text\n";
+			}
+			printf $f "window %d\n", $self->parent;
+			close $f;
+			rename "$file.new", $file;
+		}
+	EOF
+	env "$mark" SCREENDUMP="$tmp/screen" urxvt -geometry 100x30 -perl-lib "$tmp/perl" -pe screendump \
+		-e sh -c "$typed" 2>"$tmp/urxvt.log" &
+	screen() {
+		grep -v '^window ' "$tmp/screen" 2>/dev/null | awk '{ line[NR] = $0 } NF { last = NR }
+			END { for (i = 1; i <= last; i++) print line[i] }'
+	}
+	shrink() { xdotool windowsize --usehints "$(sed -n 's/^window //p' "$tmp/screen")" 100 "$1"; }
+	;;
 *)
 	echo "usage: terminals.sh MEMGLOW STANDIN mosh|urxvt"
 	exit 2
 	;;
 esac
 
-# 30 rows, ten lines and the report; then 5 rows: the terminal keeps
-# line1 to line5 and puts the cursor on line5's row.
+# 30 rows, the lines and the report; then fewer rows: the terminal keeps
+# the lines up to that row and puts the cursor on the last one's row.
 open 1 && shows 50 || exit 1
-shrink 5
-waitfor 60 runsat 5 || { fail "$terminal: the run's terminal never had 5 rows"; exit 1; }
+shrink "$rows"
+waitfor 60 runsat "$rows" || { fail "$terminal: the run's terminal never had $rows rows"; exit 1; }
 open 2 && shows 62 || exit 1
-kept 5 62
+kept "$rows" 62
 open 3 && shows 75 || exit 1
-kept 5 75
+kept "$rows" 75
 [ "$failures" = 0 ] || { echo "terminals.sh: $failures failures"; exit 1; }
 echo "terminals.sh: $terminal: the lines stay"
