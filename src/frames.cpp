@@ -187,6 +187,7 @@ void startframes(drawstate *d, bool terminal, int linecount)
 	d->linecount = linecount;
 	d->rows = 0;
 	d->widest = 0;
+	d->width = 0;
 	d->height = 0;
 	d->shrunk = false;
 	d->uprows = 0;
@@ -208,6 +209,11 @@ bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height)
 {
 	return (columns == 0 || d->widest <= columns) && !d->shrunk &&
 	       (height == 0 || height >= d->height);
+}
+
+bool narrowed(const drawstate *d, unsigned columns)
+{
+	return columns > 0 && columns < d->width;
 }
 
 /* Where a redraw goes: up over the rows of the report on screen but its
@@ -251,6 +257,7 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 	d->holds = keep < len;
 	d->rows = clamp(m.rows - 1);
 	d->widest = m.widest;
+	d->width = columns;
 	d->height = height;
 	d->shrunk = false;
 }

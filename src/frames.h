@@ -24,7 +24,8 @@ struct drawstate {
 	bool holds;        /* the last one holds its newline back */
 	int rows;          /* rows above the cursor's that the last one takes */
 	size_t widest;     /* the printed width of its widest row */
-	unsigned height;   /* the terminal's height it was drawn at, or 0 */
+	unsigned width;    /* the terminal's width it was drawn at, or 0 */
+	unsigned height;   /* and height */
 	bool shrunk;       /* a height below that was told since */
 	char up[16];       /* the last cursor-up written, over uprows rows */
 	size_t uplen;
@@ -66,6 +67,10 @@ void noteheight(drawstate *d, unsigned height);
  * over it: no row of it is wider, and the terminal has not been shorter
  * since. */
 bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height);
+/* Whether the terminal is narrower than when the report on screen was
+ * drawn: a terminal multiplexer whose edge is being dragged may already be
+ * narrower still, and re-wrap the rows on screen, before it says so. */
+bool narrowed(const drawstate *d, unsigned columns);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, unsigned height, bool afresh, bool last);
 

@@ -333,7 +333,8 @@ static int64_t monotonic(void)
 }
 
 /* Whether the next report will be a copy, because the terminal is now
- * narrower than a row of the one on screen, or has been shorter. */
+ * narrower than a row of the one on screen, or has been shorter; or may be
+ * one, because it is narrower than the report on screen was drawn for. */
 static bool becomescopy(void)
 {
 	unsigned columns, rows;
@@ -341,7 +342,7 @@ static bool becomescopy(void)
 		return false;
 	terminalsize(&columns, &rows);
 	noteheight(&out.screen, rows);
-	return !fitsonscreen(&out.screen, columns, rows);
+	return !fitsonscreen(&out.screen, columns, rows) || narrowed(&out.screen, columns);
 }
 
 void pausefor(int64_t us)
