@@ -1,12 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 # terminals.sh MEMGLOW STANDIN TERMINAL: a refreshing run in a real terminal
-# that keeps its top rows when it is made shorter, and moves the cursor up
-# into them: the shell's lines that the terminal kept stay whole, and the
-# next report is drawn once, below them, then in place.  TERMINAL is mosh
+# made shorter.  One that keeps its top rows, and moves the cursor up into
+# them: the shell's lines that the terminal kept stay whole, and the next
+# report is drawn once, below them, then in place.  TERMINAL is mosh
 # (mosh-client in tmux, mosh-server reached by ssh through an sshd that the
 # test starts on 127.0.0.1; root only) or urxvt (rxvt-unicode under Xvfb,
-# whose screen an extension of the test writes to a file).  Each sample
+# whose screen an extension of the test writes to a file).  Or GNU screen
+# (screen, in tmux), which keeps the cursor's row and scrolls the rows above
+# it into its history: the shell's lines stay whole, and the report leaves
+# one copy, whole, in the history.  Each sample
 # waits at a gate of the stand-in, and the test waits for the terminal's new
 # size to reach the run before it lets the next one through.  A terminal
 # that is not installed is left out with a line that says so (exit 77).
@@ -42,6 +45,7 @@ chmod 755 "$tmp/bin/mg"
 # The shell's lines, as many as the terminal's case has, then the run.
 lines=10 rows=5
 [ "$terminal" != urxvt ] || lines=15 rows=6
+[ "$terminal" != screen ] || lines=9 rows=3
 typed="clear; for i in $(seq 1 "$lines" | tr '\n' ' '); do echo line\$i; done; $tmp/bin/mg -t -s 0.5"
 
 # screen: the screen as the terminal shows it, one row a line, without
@@ -83,6 +87,25 @@ kept() {
 			if (NR != at + 2) exit 1
 		}' "$tmp/shown" || {
 		fail "$terminal: not the lines up to line$1 and report $2% below them, once"
+		sed 's/^/  | /' "$tmp/shown"
+	}
+}
+
+# whole ROWS PERCENT: the screen and the history show the shell's lines,
+# each whole and in order, then the reports, each whole, and report PERCENT
+# last: one copy at most.
+whole() {
+	screen >"$tmp/shown"
+	awk -v lines="$lines" -v pct="] $2% " '
+		/^line[0-9]+$/ { if ($0 != "line" ++n || reports) bad = 1; next }
+		/^Physical  : \[/ { reports++; last = $0; at = NR; next }
+		/^Swap      : \[/ { if (NR != at + 1) bad = 1; next }
+		/^Total     : \[/ { totals++; if (NR != at + 2) bad = 1; next }
+		END {
+			if (bad || n != lines || reports != totals || reports > 2 || !index(last, pct) || NR != at + 2)
+				exit 1
+		}' "$tmp/shown" || {
+		fail "$terminal: not the lines and at most one whole copy above report $2%"
 		sed 's/^/  | /' "$tmp/shown"
 	}
 }
@@ -190,8 +213,29 @@ urxvt)
 	}
 	shrink() { xdotool windowsize --usehints "$(sed -n 's/^window //p' "$tmp/screen")" 100 "$1"; }
 	;;
+screen)
+	for tool in tmux screen; do
+		command -v "$tool" >/dev/null 2>&1 || { echo "terminals.sh: screen needs $tool, not installed"; exit 77; }
+	done
+	SCREENDIR=$tmp/screens
+	export SCREENDIR
+	mkdir -m 700 "$SCREENDIR"
+	socket=memglow-terminals-$$
+	env "$mark" tmux -L "$socket" -f /dev/null new-session -d -x 100 -y 30 \
+		"screen -S memglow-$$ -c /dev/null sh -c '$typed'"
+	# screen writes its hardcopy when it comes to the command.
+	# shellcheck disable=SC2317 # called by waitfor
+	copied() { [ -e "$tmp/hardcopy" ]; }
+	screen() {
+		rm -f "$tmp/hardcopy"
+		command screen -S "memglow-$$" -X hardcopy -h "$tmp/hardcopy" &&
+			waitfor 60 copied && sed 's/ *$//' "$tmp/hardcopy" | awk '{ line[NR] = $0 } NF { last = NR }
+			END { for (i = 1; i <= last; i++) print line[i] }'
+	}
+	shrink() { tmux -L "$socket" resize-window -y "$1"; }
+	;;
 *)
-	echo "usage: terminals.sh MEMGLOW STANDIN mosh|urxvt"
+	echo "usage: terminals.sh MEMGLOW STANDIN mosh|urxvt|screen"
 	exit 2
 	;;
 esac
@@ -202,8 +246,10 @@ open 1 && shows 50 || exit 1
 shrink "$rows"
 waitfor 60 runsat "$rows" || { fail "$terminal: the run's terminal never had $rows rows"; exit 1; }
 open 2 && shows 62 || exit 1
-kept "$rows" 62
+check=kept
+[ "$terminal" != screen ] || check=whole
+$check "$rows" 62
 open 3 && shows 75 || exit 1
-kept "$rows" 75
+$check "$rows" 75
 [ "$failures" = 0 ] || { echo "terminals.sh: $failures failures"; exit 1; }
 echo "terminals.sh: $terminal: the lines stay"
