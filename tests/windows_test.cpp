@@ -656,6 +656,12 @@ TEST(Pauses, CutByResizesAndContinues)
 		 {"0.000000000", "0.100000000", "0.650000000"}},
 		{"narrower than a row", "0.1", "clock,width=75@0.15",
 		 {"0.000000000", "0.100000000", "0.650000000"}},
+		// Some terminals keep their top rows when made shorter,
+		// and move the cursor into them: the report will be a copy.
+		{"shorter", "0.1", "clock,height=20@0.15", {"0.000000000", "0.100000000", "0.650000000"}},
+		{"shorter and back", "0.1", "clock,height=20@0.15,height=24@0.3",
+		 {"0.000000000", "0.100000000", "0.800000000"}},
+		{"taller", "0.1", "clock,height=30@0.15", {"0.000000000", "0.100000000", "0.200000000"}},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
