@@ -59,6 +59,7 @@ add_library(memglowcore STATIC
   ${MEMGLOW_SOURCE_DIR}/src/format.cpp
   ${MEMGLOW_SOURCE_DIR}/src/frames.cpp
   ${MEMGLOW_SOURCE_DIR}/src/rules.cpp
+  ${MEMGLOW_SOURCE_DIR}/src/session.cpp
   ${MEMGLOW_SOURCE_DIR}/src/signals.cpp
   ${MEMGLOW_SOURCE_DIR}/src/terminal.cpp)
 target_include_directories(memglowcore PUBLIC ${MEMGLOW_SOURCE_DIR}/src)

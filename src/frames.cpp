@@ -187,15 +187,33 @@ void startframes(drawstate *d, bool terminal, int linecount)
 	d->linecount = linecount;
 	d->rows = 0;
 	d->widest = 0;
+	d->width = 0;
+	d->height = 0;
+	d->shrunk = false;
 	d->uprows = 0;
 	d->uplen = 0;
 }
 
-/* Rows that a terminal now narrower may have re-wrapped or cut are no
- * longer known to be where they were drawn. */
-bool fitsonscreen(const drawstate *d, unsigned columns)
+void noteheight(drawstate *d, unsigned height)
 {
-	return columns == 0 || d->widest <= columns;
+	d->shrunk = d->shrunk || (height > 0 && height < d->height);
+}
+
+/* Rows that a terminal now narrower may have re-wrapped or cut are no
+ * longer known to be where they were drawn.  Nor is the cursor's row once
+ * the terminal has been shorter: most terminals keep it, scrolling the rows
+ * above into their history, but some (mosh, rxvt-unicode) keep their top
+ * rows and move the cursor up into them, onto the lines above the report,
+ * and nothing tells the two apart without reading from the terminal. */
+bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height)
+{
+	return (columns == 0 || d->widest <= columns) && !d->shrunk &&
+	       (height == 0 || height >= d->height);
+}
+
+bool narrowed(const drawstate *d, unsigned columns)
+{
+	return columns > 0 && columns < d->width;
 }
 
 /* Where a redraw goes: up over the rows of the report on screen but its
@@ -225,7 +243,7 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 {
 	const size_t keep = !last && len > 0 && report[len - 1] == '\n' ? len - 1 : len;
 	const measure m = walk(report, keep, columns, nullptr, 0, false, nullptr);
-	if (!d->drawn || afresh || !fitsonscreen(d, columns)) {
+	if (!d->drawn || afresh || !fitsonscreen(d, columns, height)) {
 		if (d->drawn && d->holds)
 			put(o, "\n", 1);
 		walk(report, keep, columns, o, 0, d->drawn, &m);
@@ -239,6 +257,9 @@ static void drawonterminal(drawstate *d, frameout *o, const char *report, size_t
 	d->holds = keep < len;
 	d->rows = clamp(m.rows - 1);
 	d->widest = m.widest;
+	d->width = columns;
+	d->height = height;
+	d->shrunk = false;
 }
 
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,

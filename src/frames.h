@@ -24,6 +24,9 @@ struct drawstate {
 	bool holds;        /* the last one holds its newline back */
 	int rows;          /* rows above the cursor's that the last one takes */
 	size_t widest;     /* the printed width of its widest row */
+	unsigned width;    /* the terminal's width it was drawn at, or 0 */
+	unsigned height;   /* and height */
+	bool shrunk;       /* a height below that was told since */
 	char up[16];       /* the last cursor-up written, over uprows rows */
 	size_t uplen;
 	int uprows;
@@ -52,13 +55,22 @@ struct drawstate {
  * afresh instead, on the line below one that holds its newline, without
  * moving up, when afresh says
  * that the rows on screen are not known to be what was drawn (a continue, a
- * job in the background), or when a row of the report on screen is wider
- * than the terminal is now.
+ * job in the background), or when the report on screen no longer fits
+ * (fitsonscreen).
  */
 void startframes(drawstate *d, bool terminal, int linecount);
-/* Whether the rows of the report on screen still fit a terminal of that
- * width (0 where unknown), so that the next one can be drawn over them. */
-bool fitsonscreen(const drawstate *d, unsigned columns);
+/* Notes a height that the terminal told (0 where unknown) between two
+ * frames. */
+void noteheight(drawstate *d, unsigned height);
+/* Whether the report on screen is still where it was drawn on a terminal of
+ * that width and height (0 where unknown), so that the next one can be drawn
+ * over it: no row of it is wider, and the terminal has not been shorter
+ * since. */
+bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height);
+/* Whether the terminal is narrower than when the report on screen was
+ * drawn: a terminal multiplexer whose edge is being dragged may already be
+ * narrower still, and re-wrap the rows on screen, before it says so. */
+bool narrowed(const drawstate *d, unsigned columns);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, unsigned height, bool afresh, bool last);
 

@@ -36,9 +36,10 @@
  *     terminal takes bytes now (maygiveback, givesback).
  * (2) only where that cannot block, as in (1).
  * (3) never after the pause was due; but a report that will be a copy, as
- *     the terminal is now narrower than a row on screen, waits until the
- *     size has stayed put for 0.5 s, so that an edge dragged narrower
- *     leaves one copy.
+ *     the terminal is now narrower than a row on screen or has been
+ *     shorter, or may be one, as it is narrower than when the report on
+ *     screen was drawn, waits until the size has stayed put for 0.5 s, so
+ *     that an edge dragged narrower leaves one whole copy.
  * (4) unless no stop (^Z, which the run counts and then takes) came since
  *     a report drawn afresh for a continue: runuser and su continue their
  *     child again after the shell's fg.

@@ -35,6 +35,7 @@
 
 #include "frames.h"
 #include "rules.h"
+#include "session.h"
 #include "signals.h"
 #include "terminal.h"
 
@@ -46,6 +47,7 @@ struct output {
 	int fd;            /* where frames go on a terminal */
 	bool blocking;     /* writes to fd can block */
 	pid_t group;
+	pid_t parent;      /* at the start */
 	drawstate screen;
 	runstate run;
 	/* The frame being written (or the newline given back), and how much
@@ -93,10 +95,14 @@ static int openterminal(void)
 }
 
 /* Whether the run is in its terminal's foreground process group; a
- * terminal without job control counts as the foreground. */
-static bool foreground(void)
+ * terminal without job control, or not the controlling one, counts as the
+ * foreground.  With leftbehind, a run on a terminal that is not its
+ * controlling one ends there where nobody can reach it any more. */
+static bool foreground(bool leftbehind = false)
 {
 	const pid_t foregroup = tcgetpgrp(out.fd);
+	if (foregroup < 0 && leftbehind)
+		endifleftbehind(out.parent);
 	return foregroup < 0 || foregroup == out.group;
 }
 
@@ -153,6 +159,7 @@ void startoutput(int linecount, bool refreshing)
 		out.fd = openterminal();
 		out.blocking = (fcntl(out.fd, F_GETFL) & O_NONBLOCK) == 0;
 		out.group = getpgrp();
+		out.parent = getppid();
 	}
 	takesignals(out.onterminal, finishnow);
 	out.run = startrun(seensignals());
@@ -224,7 +231,7 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 {
 	const bool refreshonterminal = out.onterminal && out.refreshing;
 	const drawchoice c = choosedraw(&out.run, seensignals(), refreshonterminal,
-					refreshonterminal && foreground(), *afresh, last);
+					refreshonterminal && foreground(true), *afresh, last);
 	*afresh = c.afresh;
 	unsigned columns = 0, rows = 0;
 	if (out.onterminal)
@@ -295,14 +302,16 @@ static int64_t monotonic(void)
 }
 
 /* Whether the next report will be a copy, because the terminal is now
- * narrower than a row of the one on screen. */
+ * narrower than a row of the one on screen, or has been shorter; or may be
+ * one, because it is narrower than the report on screen was drawn for. */
 static bool becomescopy(void)
 {
 	unsigned columns, rows;
 	if (!out.onterminal)
 		return false;
 	terminalsize(&columns, &rows);
-	return !fitsonscreen(&out.screen, columns);
+	noteheight(&out.screen, rows);
+	return !fitsonscreen(&out.screen, columns, rows) || narrowed(&out.screen, columns);
 }
 
 void pausefor(int64_t us)

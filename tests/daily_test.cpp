@@ -305,14 +305,18 @@ TEST(Resizes, TheSameRowsRedrawInPlaceAndSoon)
 
 // An edge dragged: resizes keep coming, faster than they settle.  Each
 // pause still ends when it is due, not when the dragging stops, and not
-// before: the size never stays put long enough to cut one.  The resizes
-// come on the stand-in's clock, so a late or busy machine changes nothing.
+// before, where the report on screen stays where it was drawn: the
+// terminal grows taller, and the size never stays put long enough to cut a
+// pause.  (A terminal made shorter, or narrower, may have moved it: that
+// report waits for the size to settle, as Pauses.CutByResizesAndContinues
+// shows.)  The resizes come on the stand-in's clock, so a late or busy
+// machine changes nothing.
 TEST(Resizes, DraggingNeverStretchesAPause)
 {
 	std::string drag = "STANDIN_SLEEP=clock";
 	char at[32];
 	for (int i = 0; i < 25; i++) {
-		snprintf(at, sizeof at, ",width=%d@%.2f", 80 + (i + 1) % 2, 0.05 + 0.1 * i);
+		snprintf(at, sizeof at, ",height=%d@%.2f", 25 + i, 0.05 + 0.1 * i);
 		drag += at;
 	}
 	runoptions o = terminal(80, 24, {drag, "STANDIN_TRACE=1", "STANDIN_FAIL=mem:4"});

@@ -695,10 +695,19 @@ TEST(Pauses, CutByResizesAndContinues)
 		 {"0.000000000", "0.100000000", "1.150000000"}},
 		{"dragged wider", "0.1", "clock,width=90@0.15,width=100@0.4,width=120@0.65",
 		 {"0.000000000", "0.100000000", "0.200000000"}},
+		// A multiplexer may be narrower still than it says while
+		// an edge is dragged, and re-wrap the rows on screen: any
+		// narrowing waits as one that makes a copy does.
 		{"narrower, the rows still fit", "0.1", "clock,width=77@0.15",
-		 {"0.000000000", "0.100000000", "0.200000000"}},
+		 {"0.000000000", "0.100000000", "0.650000000"}},
 		{"narrower than a row", "0.1", "clock,width=75@0.15",
 		 {"0.000000000", "0.100000000", "0.650000000"}},
+		// Some terminals keep their top rows when made shorter,
+		// and move the cursor into them: the report will be a copy.
+		{"shorter", "0.1", "clock,height=20@0.15", {"0.000000000", "0.100000000", "0.650000000"}},
+		{"shorter and back", "0.1", "clock,height=20@0.15,height=24@0.3",
+		 {"0.000000000", "0.100000000", "0.800000000"}},
+		{"taller", "0.1", "clock,height=30@0.15", {"0.000000000", "0.100000000", "0.200000000"}},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);

@@ -3,19 +3,28 @@
 
 #include <vterm.h>
 
-static int onpush(int, const VTermScreenCell *, void *user)
+static int onpush(int cols, const VTermScreenCell *cells, void *user)
 {
-	(*static_cast<int *>(user))++;
+	std::string row;
+	for (int c = 0; c < cols; c++)
+		row += cells[c].chars[0] == 0 ? ' ' : static_cast<char>(cells[c].chars[0]);
+	row.erase(row.find_last_not_of(' ') + 1);
+	static_cast<std::vector<std::string> *>(user)->push_back(row);
 	return 1;
 }
 
 emulator::emulator(int rows, int columns) : vt(vterm_new(rows, columns)), rows(rows), columns(columns)
 {
+	start();
+}
+
+void emulator::start()
+{
 	static VTermScreenCallbacks callbacks = {};
 	callbacks.sb_pushline = onpush;
 	vterm_set_utf8(vt, 1);
 	VTermScreen *screen = vterm_obtain_screen(vt);
-	vterm_screen_set_callbacks(screen, &callbacks, &pushes);
+	vterm_screen_set_callbacks(screen, &callbacks, &history);
 	vterm_screen_reset(screen, 1);
 }
 
@@ -35,6 +44,20 @@ void emulator::resize(int r, int c)
 	rows = r;
 	columns = c;
 	vterm_set_size(vt, r, c);
+}
+
+void emulator::keeptop(int r)
+{
+	const screenshot s = shot();
+	vterm_free(vt);
+	vt = vterm_new(r, columns);
+	rows = r;
+	start();
+	std::string top;
+	for (int i = 0; i < r && i < static_cast<int>(s.rows.size()); i++)
+		top += (i > 0 ? "\r\n" : "") + s.rows[static_cast<size_t>(i)];
+	const int row = s.cursorrow < r ? s.cursorrow : r - 1;
+	feed(top + "\033[" + std::to_string(row + 1) + ";" + std::to_string(s.cursorcol + 1) + "H");
 }
 
 screenshot emulator::shot() const

@@ -22,14 +22,20 @@ public:
 	emulator &operator=(const emulator &) = delete;
 	void feed(const std::string &bytes);
 	void resize(int rows, int columns);
+	// A height shrink as mosh and rxvt-unicode make it: the top rows stay,
+	// and the cursor moves up into the last of them (colours are lost).
+	void keeptop(int rows);
 	screenshot shot() const;
-	// Rows the screen has pushed into its history by scrolling.
-	int pushed() const { return pushes; }
+	// Rows the screen has pushed into its history by scrolling, and their
+	// text.
+	int pushed() const { return static_cast<int>(history.size()); }
+	const std::vector<std::string> &pushedrows() const { return history; }
 
 private:
+	void start();
 	VTerm *vt;
 	int rows, columns;
-	int pushes = 0;
+	std::vector<std::string> history;
 };
 
 // The screen after the bytes, on a terminal of the given size.

@@ -4,7 +4,9 @@
 # interactive shells do it, in tmux: bash, zsh, mksh and dash (each found
 # by trying), and, as root, bash as another user (su), whose terminal the
 # run cannot open by its name, the run under sudo (on a terminal of sudo's)
-# and under runuser (which continues it twice).  Each case types into the
+# and under runuser (which continues it twice), and su and runuser -c ended
+# by ^C, which leave the run behind on the terminal; and setsid, on a
+# terminal that is not the run's controlling one.  Each case types into the
 # shell what a user types (& and fg; ^Z, bg and fg; ^Z and fg, once or
 # twice; each with ^S held across it; a resize behind ^S), lets each sample
 # through a gate of the stand-in, and
@@ -12,11 +14,11 @@
 # typed commands, the echoed command lines, the job lines) must stay, and
 # the screen must end with one whole report below them.  A shell that is
 # not installed is left out with a line that says so; exits 77 where none
-# is.  SHELL is bash, zsh, mksh, dash or su; all by default.
+# is.  SHELL is bash, zsh, mksh, dash, su or setsid; all by default.
 set -u
 memglow=$1 standin=$2
 shift 2
-shells=${*:-bash zsh mksh dash su}
+shells=${*:-bash zsh mksh dash su setsid}
 command -v tmux >/dev/null 2>&1 || { echo "shells.sh: no tmux here"; exit 77; }
 tmp=$(mktemp -d) || exit 1
 chmod 755 "$tmp"
@@ -111,6 +113,7 @@ after() {
 #   job:REGEX   waits for a line of the shell below the last typed command
 #   width:W     resizes the pane
 #   line        presses Enter (a fresh prompt below a report)
+#   ended       waits until no run of the case's is left running
 run() {
 	while IFS= read -r step; do
 		case $step in
@@ -132,10 +135,24 @@ run() {
 		report:*) waitfor "report ${step#report:}" drawn "${step#report:}" || return 1 ;;
 		job:*) waitfor "'${step#job:}' below '$typed'" after "${step#job:}" || return 1 ;;
 		width:*) tmux -L "$socket" resize-window -x "${step#width:}" ;;
+		ended) waitfor "the run to end" notrunning || return 1 ;;
 		esac
 	done <<EOF
 $1
 EOF
+}
+
+# runs: the runs that carry the mark (one that ended may stay a zombie
+# until init reaps it, without an environment to carry it).
+runs() {
+	for pid in $(marked "$mark"); do
+		[ "$(cat "/proc/$pid/comm" 2>/dev/null)" != memglow ] || echo "$pid"
+	done
+}
+# notrunning: none of the case's own runs is left; those of earlier cases
+# wait at a gate until the test ends.
+notrunning() {
+	! runs | grep -qvxF "$earlier"
 }
 
 # ends N TYPED...: the typed commands are lines of their own, in order; the
@@ -189,6 +206,55 @@ ends() {
 	}
 }
 
+# left N TYPED... OUTPUT: the typed commands are lines of their own, in
+# order, with report N alone and whole between the first and the second
+# (rows of the terminal's own, such as an echoed ^C, may follow its last
+# row), and the last typed command is followed by the line OUTPUT and the
+# prompt alone: a run left behind drew nothing over the shell's lines.
+left() {
+	want=$1
+	shift
+	: >"$tmp/typed"
+	while [ $# -gt 1 ]; do
+		printf '$ %s\n' "$1" >>"$tmp/typed"
+		shift
+	done
+	shown >"$tmp/shown"
+	awk -v pct="$(percent "$want")%" -v output="$1" '
+		FILENAME == ARGV[1] { typed[++ntyped] = $0; next }
+		{ line[++n] = $0 }
+		END {
+			t = 1
+			for (i = 1; i <= n; i++)
+				if (t <= ntyped && line[i] == typed[t])
+					at[t++] = i
+			if (t <= ntyped) {
+				print "the typed \"" typed[t] "\" is gone"
+				exit 1
+			}
+			for (i = 1; i <= n; i++)
+				if (line[i] ~ /^(Physical  |Swap      |Total     ): \[/) {
+					rows++
+					if (!first)
+						first = i
+				}
+			if (rows != 3 || first < at[1] || (ntyped > 1 && first > at[2]) ||
+			    index(line[first], "] " pct " ") == 0 || line[first + 1] !~ /^Swap      : \[/ ||
+			    line[first + 2] !~ /^Total     : \[.*\)(\^C)?$/) {
+				print "not report " pct " alone and whole below \"" typed[1] "\""
+				exit 1
+			}
+			if (line[at[ntyped] + 1] != output || at[ntyped] + 2 != n || line[n] !~ /^\$ ?$/) {
+				print "\"" typed[ntyped] "\" is not followed by \"" output "\" and the prompt alone"
+				exit 1
+			}
+		}' "$tmp/typed" "$tmp/shown" >"$tmp/why" || {
+		echo "FAIL: $case: $(cat "$tmp/why")"
+		sed 's/^/  | /' "$tmp/shown"
+		return 1
+	}
+}
+
 # scenario NAME SHELL-COMMAND WIDTH STEPS... -- N TYPED...: a case in a new
 # tmux server whose pane runs the shell.
 scenario() {
@@ -207,9 +273,10 @@ scenario() {
 	mkdir -m 700 "$tmp/gate" || exit 1
 	[ -z "$runas" ] || chown "$runas" "$tmp/gate" || exit 1
 	typed=
+	earlier=$(runs)
 	socket=memglow-shells-$$-$(printf '%s' "$case" | tr -c 'a-z0-9' -)
 	env "$mark" tmux -L "$socket" -f /dev/null new-session -d -x "$width" -y 40 "$pane"
-	if run "$steps" && ends "$@"; then
+	if run "$steps" && "${endcheck:-ends}" "$@"; then
 		echo "ok: $case"
 	else
 		failures=$((failures + 1))
@@ -222,7 +289,7 @@ echo "PS1='\$ '" >"$tmp/shrc"
 env="env -i PATH=$tmp/bin:/usr/bin:/bin TERM=screen HOME=$tmp PS1='\$ ' ENV=$tmp/shrc"
 cmd="mg -t -s 0.2"
 for shell in $shells; do
-	[ "$shell" != su ] || continue
+	case $shell in su | setsid) continue ;; esac
 	if ! command -v "$shell" >/dev/null 2>&1; then
 		echo "SKIPPED: $shell is not installed"
 		continue
@@ -293,6 +360,35 @@ else
 		scenario "runuser: ^Z, fg" "$line" 80 "type:$asuser" open:1 report:1 key:C-z type:fg job:mg \
 			open:2 report:2 open:3 report:3 -- 3 "$asuser" fg
 	fi
+	# su and runuser -c start the command's shell in a session of its
+	# own, where dash keeps the run its child.  ^C ends su, which ends that
+	# shell but not the run: left behind on a terminal that is not its
+	# controlling one, it ends at its next report, as a hang-up would end
+	# it, drawing nothing over the shell's lines.
+	endcheck=left
+	for wrapper in su runuser; do
+		path=$(command -v "$wrapper") || continue
+		line="$env bash --norc --noprofile -i"
+		behind="echo top; $path nobody -s /bin/sh -c '$tmp/bin/$cmd'"
+		scenario "$wrapper -c: ^C, then a command" "$line" 100 "type:$behind" open:1 report:1 \
+			open:2 report:2 key:C-c prompt open:3 ended "type:echo typed-after" job:typed-after \
+			prompt -- 2 "$behind" "echo typed-after" typed-after
+	done
+	endcheck=
+fi
+
+# setsid makes the run its own session's leader, on a terminal that is not
+# its controlling one: it goes on drawing in place.
+if [ "${shells#*setsid}" = "$shells" ]; then
+	:
+elif ! command -v setsid >/dev/null 2>&1 || ! command -v bash >/dev/null 2>&1; then
+	echo "SKIPPED: setsid needs setsid and bash"
+else
+	ran=$((ran + 1))
+	line="$env bash --norc --noprofile -i"
+	alone="echo top; setsid -w $cmd >\$(tty)"
+	scenario "setsid: a session of its own" "$line" 80 "type:$alone" open:1 report:1 open:2 report:2 \
+		open:3 report:3 -- 3 "$alone"
 fi
 
 [ "$failures" = 0 ] || { echo "shells.sh: $failures failures"; exit 1; }

@@ -21,7 +21,8 @@
  *                                       time; at T seconds on it the
  *                                       stand-in sends itself SIG (winch,
  *                                       cont, term, int), or for width=N
- *                                       makes its terminal N columns wide
+ *                                       (height=N) makes its terminal N
+ *                                       columns wide (rows tall)
  *   STANDIN_DELAY="init:S,pause:S,mem:S"
  *                                       sg_init, each pause before it
  *                                       starts, or each memory query takes
@@ -100,7 +101,7 @@ static struct {
 	struct {
 		long long at;
 		int sig;
-		unsigned short width;
+		unsigned short width, height;
 	} events[MAXEVENTS];
 	unsigned nevents, nextevent;
 	/* Figures for each query, up to the last given, which repeats. */
@@ -200,10 +201,13 @@ static void readclock(const char *sleep)
 	     p = strchr(p, ',')) {
 		p++;
 		const char *at = strchr(p, '@');
-		if (at != nullptr && strncmp(p, "width=", 6) == 0) {
+		if (at != nullptr && (strncmp(p, "width=", 6) == 0 || strncmp(p, "height=", 7) == 0)) {
 			cfg.events[cfg.nevents].at = static_cast<long long>(strtod(at + 1, nullptr) * 1e9 + 0.5);
 			cfg.events[cfg.nevents].sig = SIGWINCH;
-			cfg.events[cfg.nevents].width = static_cast<unsigned short>(atoi(p + 6));
+			if (p[0] == 'w')
+				cfg.events[cfg.nevents].width = static_cast<unsigned short>(atoi(p + 6));
+			else
+				cfg.events[cfg.nevents].height = static_cast<unsigned short>(atoi(p + 7));
 			cfg.nevents++;
 		}
 		for (const auto &n : names) {
@@ -391,8 +395,11 @@ int pselect(int nfds, fd_set *in, fd_set *out, fd_set *error, const struct times
 				const auto &e = cfg.events[cfg.nextevent++];
 				cfg.now = std::max(cfg.now, e.at);
 				struct winsize ws;
-				if (e.width != 0 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) {
-					ws.ws_col = e.width;
+				if ((e.width != 0 || e.height != 0) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) {
+					if (e.width != 0)
+						ws.ws_col = e.width;
+					if (e.height != 0)
+						ws.ws_row = e.height;
 					ioctl(STDOUT_FILENO, TIOCSWINSZ, &ws);
 				}
 				kill(getpid(), e.sig);

@@ -8,9 +8,9 @@
 # re-wraps its rows) leaves the shell's lines above it; and resizes as tmux
 # delivers them (late): two at once, a drag wider and narrower column by
 # column, and a storm of heights 1 to 5, which leave the shell's lines whole
-# and no more copies of the report than the manual says.  Each sample waits
-# at a gate of the stand-in until the test lets it through, and the test
-# waits for the report to show.  Exits 77 (skipped) without tmux.
+# and no more copies of the report than the manual says, each whole.  Each
+# sample waits at a gate of the stand-in until the test lets it through, and
+# the test waits for the report to show.  Exits 77 (skipped) without tmux.
 set -eu
 memglow=$1 standin=$2
 command -v tmux >/dev/null 2>&1 || { echo "tmux.sh: no tmux here"; exit 77; }
@@ -124,7 +124,8 @@ stop
 # and tells the pty up to 0.3 s later, when resizes come close together.
 # resizes NAME WIDTH HEIGHT DELAY COPIES SIZES: nine lines, then memglow -t
 # refreshing every DELAY seconds while the pane takes each of the sizes
-# (wW a width, hH a height) in turn, told at once.  Once the run has taken
+# (wW a width, hH a height; pS a pause of S seconds between two, as a hand
+# drags) in turn, told at once.  Once the run has taken
 # three samples since, the nine lines stand whole at the top of the
 # history, and at most COPIES reports are on screen and in the history.
 # taken N: N samples or more have been taken.
@@ -147,6 +148,7 @@ resizes() {
 		case $size in
 		w*) tmux -L "$socket" resize-window -x "${size#w}" ;;
 		h*) tmux -L "$socket" resize-window -y "${size#h}" ;;
+		p*) sleep "${size#p}" ;;
 		esac
 	done
 	want=$(($(count) + 3))
@@ -155,6 +157,10 @@ resizes() {
 	copies=$(printf '%s\n' "$shown" | grep -c '^Total')
 	if [ "$(printf '%s\n' "$shown" | head -n 9)" != "$(seq 1 9 | sed 's/^/line/')" ]; then
 		echo "tmux.sh: $1: the lines above the report did not stay whole"
+		printf '%s\n' "$shown"
+		status=1
+	elif [ "$(printf '%s\n' "$shown" | grep -c '^Physical  : ')" -ne "$copies" ]; then
+		echo "tmux.sh: $1: a torn copy, drawn in part over another"
 		printf '%s\n' "$shown"
 		status=1
 	elif [ "$copies" -gt "$5" ]; then
@@ -166,11 +172,12 @@ resizes() {
 	fi
 	stop
 }
+# widen FROM TO [PAUSE]: a drag column by column.
 widen() {
 	w=$1
 	while [ "$w" -ne "$2" ]; do
 		if [ "$w" -lt "$2" ]; then w=$((w + 1)); else w=$((w - 1)); fi
-		printf 'w%s ' "$w"
+		printf 'w%s %s' "$w" "${3:+p$3 }"
 	done
 }
 storm() {
@@ -184,5 +191,8 @@ for delay in 2 0.5 0.1 0.02; do
 done
 resizes "a drag wider, column by column" 50 30 0.1 1 "$(widen 50 100)"
 resizes "a drag narrower, column by column" 89 30 0.1 2 "$(widen 89 40)"
+# tmux re-wraps the rows on screen before it tells the new width: a report
+# drawn in place meanwhile tore the copy.
+resizes "a drag from 95 to 65, a column every 30 ms" 95 30 0.1 2 "$(widen 95 65 0.03)"
 resizes "heights 1 to 5, 150 times" 80 24 0.1 2 "$(storm)"
 exit $status

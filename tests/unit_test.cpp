@@ -565,6 +565,83 @@ TEST(Redraw, FramesDrawnAtAWidthNotYetReported)
 	}
 }
 
+// A terminal made shorter.  Most keep the cursor's row, scrolling the rows
+// above into their history (xterm, VTE, tmux, screen; libvterm here); mosh
+// and rxvt-unicode keep their top rows and move the cursor up into them,
+// onto the shell's lines.  Nothing tells the two apart from inside, so the
+// next report starts afresh below: the shell's lines that the terminal kept
+// stay whole, in order, in the history and on screen, in both, at the cost
+// of one copy per shrink where the cursor's row is kept; and the report
+// after that is in place.
+TEST(Redraw, ATerminalMadeShorter)
+{
+	// The shell's lines in the history and on screen, and the reports.
+	const auto lines = [](const emulator &e, int *totals) {
+		std::vector<std::string> all = e.pushedrows(), shell;
+		const screenshot got = e.shot();
+		all.insert(all.end(), got.rows.begin(), got.rows.end());
+		*totals = 0;
+		for (const auto &row : all) {
+			if (row.rfind("line", 0) == 0)
+				shell.push_back(row);
+			*totals += row.rfind("Total", 0) == 0;
+		}
+		return shell;
+	};
+	const std::string report = "Physical  : [####....] 50%\nSwap      : [########] 100%\nTotal     : (1=2+3)\n";
+	struct size {
+		int height;
+		bool keepstop;  // shrunk as mosh and rxvt-unicode do
+		bool drawn;     // a report follows; otherwise the size is told
+				// in the pause, and changes again before one
+	};
+	struct {
+		const char *name;
+		int lines;
+		std::vector<size> sizes;  // after the first report
+		int copies;
+	} cases[] = {
+		{"mosh, 30 rows to 5", 10, {{5, true, true}, {5, true, true}}, 2},
+		{"rxvt-unicode, 30 rows to 6", 15, {{6, true, true}, {6, true, true}}, 2},
+		{"shorter and back between two reports", 10, {{5, true, false}, {30, true, true}}, 2},
+		{"shorter by a row, the cursor on the last", 27, {{29, true, true}}, 2},
+		{"taller, then shorter than at first", 10, {{40, true, true}, {8, true, true}}, 2},
+		{"a terminal that keeps the cursor's row, 30 to 5", 10, {{5, false, true}, {5, false, true}}, 2},
+		{"taller: in place", 27, {{40, false, true}, {40, false, true}}, 1},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		emulator e(30, 100);
+		std::string shell;
+		for (int i = 1; i <= c.lines; i++)
+			shell += "line" + std::to_string(i) + "\r\n";
+		e.feed(shell);
+		drawstate d;
+		startframes(&d, true, 3);
+		e.feed(onterminal(frame(&d, report, 100, false, false, 30)));
+		for (const auto &s : c.sizes) {
+			if (s.keepstop)
+				e.keeptop(s.height);
+			else
+				e.resize(s.height, 100);
+			if (!s.drawn) {
+				noteheight(&d, static_cast<unsigned>(s.height));
+				continue;
+			}
+			int totals;
+			const std::vector<std::string> kept = lines(e, &totals);
+			e.feed(onterminal(frame(&d, report, 100, false, false, static_cast<unsigned>(s.height))));
+			const screenshot got = e.shot();
+			ASSERT_EQ(lines(e, &totals), kept) << show(got);
+			ASSERT_LE(totals, c.copies) << show(got);
+			ASSERT_EQ(got.rows[static_cast<size_t>(got.cursorrow)], "Total     : (1=2+3)") << show(got);
+		}
+		EXPECT_EQ(frame(&d, report, 100, false, false, static_cast<unsigned>(c.sizes.back().height))
+				  .substr(0, 2),
+			  "\r\033");
+	}
+}
+
 // Random reports drawn one after another into a real terminal emulator:
 // after each, the screen shows the report as a fresh draw on a blank screen
 // of the same width does, and the line above it stays.
