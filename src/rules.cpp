@@ -3,6 +3,8 @@
  * The refresh rules: what a refreshing run does about what came.  No system
  * call and no signal here: the terminal unit looks, and asks.
  */
+#include <csignal>
+
 #include "rules.h"
 
 runstate startrun(const signalsseen &now)
@@ -75,6 +77,16 @@ bool maygiveback(bool foreground, bool takesbytes)
 bool givesback(const runstate &st, bool begun, bool whole, bool frameholds)
 {
 	return begun ? whole && frameholds : st.heldnewline;
+}
+
+leaving leavingby(int sig, bool byterminal)
+{
+	return sig == SIGINT && byterminal ? INTERRUPTED : ENDED;
+}
+
+bool newlinefor(leaving how)
+{
+	return how != INTERRUPTED;
 }
 
 pauseclock startpause(int64_t start, int64_t us, const signalsseen &built)

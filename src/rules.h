@@ -32,9 +32,10 @@
  *                                                          givesback)
  *
  * (1) by the same signal, the report on screen given its newline back
- *     first where that cannot block: the run is in the foreground and the
- *     terminal takes bytes now (maygiveback, givesback).
- * (2) only where that cannot block, as in (1).
+ *     first where that cannot hold the run: the run is in the foreground
+ *     and the terminal takes bytes within ENDWAITMS (maygiveback,
+ *     givesback); but not after a ^C (newlinefor).
+ * (2) only where that cannot hold the run, as in (1).
  * (3) never after the pause was due; but a report that will be a copy, as
  *     the terminal is now narrower than a row on screen or has been
  *     shorter, or may be one, as it is narrower than when the report on
@@ -45,6 +46,15 @@
  *     child again after the shell's fg.
  * Into a pipe or a file only a continue (and a stop) is taken: the next
  * report goes out without the cursor-up, as (4) says.
+ *
+ * A stop (^Z) in any phase but writing gives the report on screen its
+ * newline back first, as in (1) (newlinefor).
+ *
+ * The shells' lines after the report, with the newline held back, are what
+ * newlinefor is for: after a stop bash and zsh start their job line on a
+ * line of their own, dash and mksh write it on the report's last row; after
+ * a ^C all four end the line themselves; after a kill (SIGTERM, SIGHUP) all
+ * four write their message ("Terminated", "zsh: terminated") on that row.
  *
  * A job in the background never moves the cursor up: the shell may have
  * written below its report since.  Each of its reports starts afresh below
@@ -86,6 +96,10 @@ enum runphase { SAMPLING, WRITING, PAUSING, AFTERFAILURE };
 /* What a write of a frame (or of the newline given back) does next. */
 enum writestepresult { WRITEON, STALE, ENDSIGNAL };
 
+/* What takes the terminal from a run that holds its newline back: a stop,
+ * an interrupt that the terminal sent (^C), or any other ending signal. */
+enum leaving { STOPPED, INTERRUPTED, ENDED };
+
 /* A pause: when it is due, when it ends, and what had come when it last
  * looked. */
 struct pauseclock {
@@ -99,6 +113,10 @@ struct pauseclock {
  * Where the report will be a copy anyway, longer: a multiplexer tells the
  * size up to 0.3 s late while an edge is dragged. */
 enum : int64_t { SETTLENS = 200000000, COPYSETTLENS = 500000000 };
+/* The longest a run that ends or stops waits for the terminal to take its
+ * last bytes, in milliseconds: a terminal read late (a busy multiplexer)
+ * still gets the newline, one stopped with ^S does not hold the run. */
+enum { ENDWAITMS = 100 };
 /* The longest piece of a pause handed to one wait, in nanoseconds: a
  * 32-bit time_t holds its seconds. */
 enum : int64_t { PAUSEPIECENS = INT64_C(100000000) * 1000000000 };
@@ -127,12 +145,20 @@ writestepresult writestep(const signalsseen &now, const signalsseen &built, bool
  * now has come: not once anything it stops for came. */
 bool waits(const signalsseen &seen, const signalsseen &now);
 /* Whether the run may finish the frame that is out in part and give the
- * newline back now: only where that cannot block. */
+ * newline back now: only in the foreground, and where the terminal takes
+ * bytes within ENDWAITMS. */
 bool maygiveback(bool foreground, bool takesbytes);
 /* Whether the newline is given back as the run ends: the frame's own when
  * it began to go out (begun) and went out whole, else the report on
  * screen's. */
 bool givesback(const runstate &st, bool begun, bool whole, bool frameholds);
+/* Whether the newline held back is given back as the run leaves the
+ * terminal so: not after a ^C, which every shell follows with a newline of
+ * its own; else the shell's next line would be glued to the report. */
+bool newlinefor(leaving how);
+/* How an ending signal sig leaves the terminal; byterminal: the terminal
+ * sent it (^C), not a process. */
+leaving leavingby(int sig, bool byterminal);
 /* A pause of us microseconds from start (nanoseconds on the clock), with
  * what had come when the report was built. */
 pauseclock startpause(int64_t start, int64_t us, const signalsseen &built);

@@ -21,13 +21,14 @@ static volatile sig_atomic_t continues = 0;
 static volatile sig_atomic_t stops = 0;
 static volatile sig_atomic_t resizes = 0;
 static volatile sig_atomic_t endsig = 0;
+static volatile sig_atomic_t endbyterminal = 0;
 static volatile sig_atomic_t acting = 0;  /* ending signals act at once */
 
 static bool handled[NENDINGSIGNALS];  /* the ending signals taken over */
 static bool stophandled;       /* and the stop */
 static sigset_t blockset;      /* those, the continue, the stop and the resize */
 static sigset_t startmask;     /* the mask the run started with */
-static void (*finish)(void);  /* set once the signals are taken over */
+static void (*finish)(leaving);  /* set once the signals are taken over */
 
 static void oncontinue(int)
 {
@@ -35,10 +36,13 @@ static void oncontinue(int)
 }
 
 /* Counts the stop, and stops as the signal's default action does, so that
- * the shell sees the job stopped by it. */
+ * the shell sees the job stopped by it; where the run acts on signals at
+ * once it first finishes for the stop (the shell writes next). */
 static void onstop(int sig)
 {
 	stops = stops + 1;
+	if (acting)
+		finish(STOPPED);
 	struct sigaction dfl, ours;
 	memset(&dfl, 0, sizeof dfl);
 	dfl.sa_handler = SIG_DFL;
@@ -57,23 +61,42 @@ static void onresize(int)
 	resizes = resizes + 1;
 }
 
-static void onend(int sig)
+/* A signal that no process sent came from the terminal (^C): the kernel's
+ * own code. */
+static bool sentbyprocess(const siginfo_t *info)
 {
-	if (endsig == 0)
+#ifdef SI_TKILL
+	if (info->si_code == SI_TKILL)
+		return true;
+#endif
+	return info->si_code == SI_USER || info->si_code == SI_QUEUE;
+}
+
+static void onend(int sig, siginfo_t *info, void *)
+{
+	if (endsig == 0) {
+		endbyterminal = !sentbyprocess(info);
 		endsig = sig;
+	}
 	if (acting) {
-		finish();
+		finish(endingleaves());
 		endbysignal();
 	}
 }
 
 /* While one handler runs, the ending signals wait: the first to come is
  * the one that ends the run. */
-static void handle(int sig, void (*handler)(int), int flags)
+static void handle(int sig, void (*handler)(int), void (*infohandler)(int, siginfo_t *, void *),
+		   int flags)
 {
 	struct sigaction sa;
 	memset(&sa, 0, sizeof sa);
-	sa.sa_handler = handler;
+	if (infohandler != nullptr) {
+		sa.sa_sigaction = infohandler;
+		flags |= SA_SIGINFO;
+	} else {
+		sa.sa_handler = handler;
+	}
 	sa.sa_flags = flags;
 	sigemptyset(&sa.sa_mask);
 	for (int e : endingsignals)
@@ -89,23 +112,23 @@ static bool defaulted(int sig)
 	return sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL;
 }
 
-void takesignals(bool onterminal, void (*finishfn)(void))
+void takesignals(bool onterminal, void (*finishfn)(leaving))
 {
 	finish = finishfn;
 	sigprocmask(SIG_SETMASK, nullptr, &startmask);
 	sigemptyset(&blockset);
-	handle(SIGCONT, oncontinue, SA_RESTART);
+	handle(SIGCONT, oncontinue, nullptr, SA_RESTART);
 	stophandled = defaulted(SIGTSTP);
 	if (stophandled)
-		handle(SIGTSTP, onstop, SA_RESTART);
+		handle(SIGTSTP, onstop, nullptr, SA_RESTART);
 	if (onterminal) {
-		handle(SIGWINCH, onresize, SA_RESTART);
+		handle(SIGWINCH, onresize, nullptr, SA_RESTART);
 		/* Without SA_RESTART: a write or a wait that an ending signal
 		 * interrupts returns. */
 		for (int i = 0; i < NENDINGSIGNALS; i++) {
 			handled[i] = defaulted(endingsignals[i]);
 			if (handled[i])
-				handle(endingsignals[i], onend, 0);
+				handle(endingsignals[i], nullptr, onend, 0);
 		}
 	}
 	actonsignals();
@@ -114,6 +137,11 @@ void takesignals(bool onterminal, void (*finishfn)(void))
 signalsseen seensignals(void)
 {
 	return {continues, stops, resizes, endsig};
+}
+
+leaving endingleaves(void)
+{
+	return leavingby(endsig, endbyterminal != 0);
 }
 
 void defersignals(void)

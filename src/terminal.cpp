@@ -39,8 +39,9 @@
 #include "signals.h"
 #include "terminal.h"
 
-/* The run's output.  The ending signals' handler reads it (finishnow) only
- * where the run acts on them at once, so never while it changes. */
+/* The run's output.  The ending signals' and the stop's handlers read it,
+ * and the stop's gives the held newline back (finishnow), only where the
+ * run acts on them at once, so never while the run changes it. */
 struct output {
 	bool onterminal;
 	bool refreshing;
@@ -125,26 +126,57 @@ static bool takesbytes(int fd)
 	return poll(&p, 1, 0) == 1;
 }
 
-/* Where the terminal takes bytes now and the run is in its foreground,
- * finishes a frame that has begun to go out and gives the held newline
- * back; a frame not begun is left out.  (The newline given back at the end
- * is one byte: it never goes out in part.)  Nothing here can block, and all
- * of it may be done in a signal handler. */
-static void finishnow(void)
+/* Waits at most ENDWAITMS for the terminal to take bytes; whether it does.
+ * Can be done in a signal handler. */
+static bool takesbytessoon(void)
 {
-	if (!maygiveback(foreground(), takesbytes(out.fd)))
-		return;
-	const bool begun = out.pendingdone > 0;
-	while (begun && out.pendingdone < out.pendinglen) {
+	struct pollfd p = {out.fd, POLLOUT, 0};
+	return poll(&p, 1, ENDWAITMS) == 1;
+}
+
+/* Writes what is pending as far as the terminal takes it within a few short
+ * waits.  Can be done in a signal handler. */
+static void writesoon(void)
+{
+	for (int full = 0; out.pendingdone < out.pendinglen && full < 3 && takesbytessoon();) {
 		const ssize_t n = write(out.fd, out.pending + out.pendingdone,
 					out.pendinglen - out.pendingdone);
-		if (n <= 0)
-			break;
-		out.pendingdone += static_cast<size_t>(n);
+		if (n > 0)
+			out.pendingdone += static_cast<size_t>(n);
+		else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+			return;
+		else
+			full++;
 	}
+}
+
+/* Where the run is in its terminal's foreground and the terminal takes
+ * bytes within a short wait, finishes a frame that has begun to go out and
+ * gives the held newline back, as the run leaves the terminal by how; a
+ * frame not begun is left out.  Nothing here can hold the run for long, and
+ * all of it may be done in a signal handler. */
+static void finishnow(leaving how)
+{
+	const int err = errno;
+	if (!maygiveback(foreground(), takesbytessoon())) {
+		errno = err;
+		return;
+	}
+	const bool begun = out.pendingdone > 0;
+	if (begun)
+		writesoon();
 	if (givesback(out.run, begun, out.pendingdone == out.pendinglen, out.screen.holds) &&
-	    write(out.fd, "\n", 1) < 0) {
+	    newlinefor(how)) {
+		out.pending = "\n";
+		out.pendinglen = 1;
+		out.pendingdone = 0;
+		writesoon();
+		/* At a stop the run goes on from here, with its newline out. */
+		if (out.pendingdone == 1)
+			out.run.heldnewline = out.screen.holds = false;
+		out.pendinglen = out.pendingdone = 0;
 	}
+	errno = err;
 }
 
 void startoutput(int linecount, bool refreshing)
@@ -248,7 +280,7 @@ static int buildframe(const char *report, size_t len, bool last, bool *afresh)
 [[noreturn]] static void endnow(void)
 {
 	enter(WRITING);
-	finishnow();
+	finishnow(endingleaves());
 	endbysignal();
 }
 
@@ -351,7 +383,7 @@ int endoutput(void)
 		out.pendingdone = 0;
 		const writeresult r = writeout(false);
 		if (r == SIGNALLED)
-			finishnow();
+			finishnow(endingleaves());
 		else if (r == FAILED)
 			status = -1;
 		out.run.heldnewline = false;

@@ -128,6 +128,32 @@ TEST(Races, AKillWhileAFrameIsMade)
 	EXPECT_EQ(r.out, report + "\r\n");
 }
 
+// A kill while a frame is made, as the terminal takes no byte for a moment
+// (a multiplexer that reads late): the newline given back waits a little
+// for it, rather than be left out and the shell's "Terminated" glued to the
+// report.  A terminal that stays full gets none, and the run ends all the
+// same.
+TEST(Races, AKillAsTheTerminalIsFull)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const struct {
+		const char *name, *writes, *tail;
+	} cases[] = {
+		{"full for a moment", "STANDIN_WRITE=again:2", "\r\n"},
+		{"full for good", "STANDIN_WRITE=full:2", ""},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const gates g({"1", "2", "3", "s2"});
+		runoptions o = terminal(80, 24, {g.env(), c.writes});
+		bool sent = false;
+		o.onoutput = whileheld(g, "s2", SIGTERM, &sent);
+		runresult r = runmemglow({"-t", "-s", "1"}, o);
+		EXPECT_EQ(r.signal, SIGTERM);
+		EXPECT_EQ(r.out, report + c.tail);
+	}
+}
+
 // A resize while a frame is made, after the terminal's size was read: the
 // frame is made again for the new size before it goes out, and starts
 // afresh below, rather than climb by the rows counted at the old width.
@@ -268,9 +294,10 @@ TEST(Races, AFrameThatWaitsOnStandardOutputFollowsAResize)
 }
 
 // A kill while the first report is written, after the terminal took part
-// of it: where it takes the rest, though in pieces, the report is finished
-// and its newline given back; where it takes no more, the report stays cut
-// and gets no newline, even where the terminal would take that.
+// of it: where it takes the rest, though in pieces or after a moment when
+// it was full, the report is finished and its newline given back; where it
+// takes no more, the report stays cut and gets no newline, even where the
+// terminal would take that.
 TEST(Races, AKillAfterAReportWentOutInPart)
 {
 	const std::string report = fresh({"-t"}, {}, 80, 24);
@@ -279,7 +306,8 @@ TEST(Races, AKillAfterAReportWentOutInPart)
 		bool whole;
 	} cases[] = {
 		{"the rest in pieces", "STANDIN_WRITE=short", true},
-		{"the terminal full for the rest", "STANDIN_WRITE=short,again:2", false},
+		{"the terminal full for a moment", "STANDIN_WRITE=short,again:2", true},
+		{"the terminal full for the rest", "STANDIN_WRITE=short,full:2", false},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 // The refresh rules: what a refreshing run does about continues, stops,
 // resizes, ending signals, the background and the clock, cell by cell of
 // the table in rules.h.
+#include <csignal>
 #include <cstdint>
 #include <vector>
 
@@ -200,6 +201,36 @@ TEST(Rules, TheNewlineGivenBackAsTheRunEnds)
 		framedone(&st, c.heldonscreen);
 		EXPECT_EQ(givesback(st, c.begun, c.whole, c.frameholds), c.gives);
 	}
+}
+
+// What the shells write after the report, whose last row holds its newline:
+// bash and zsh start the job line of a stop on a line of their own, dash and
+// mksh do not; all four end the line after a ^C; none does before
+// "Terminated" or "Hangup".  So the newline goes back for all but a ^C.
+TEST(Rules, TheNewlineAsTheRunLeavesTheTerminal)
+{
+	const bool TERMINAL = true, PROCESS = false;
+	const struct {
+		const char *name;
+		int sig;
+		bool byterminal;
+		leaving how;
+		bool newline;
+	} cases[] = {
+		{"^C", SIGINT, TERMINAL, INTERRUPTED, false},
+		{"kill -INT", SIGINT, PROCESS, ENDED, true},
+		{"kill -TERM", SIGTERM, PROCESS, ENDED, true},
+		{"a hang-up", SIGHUP, TERMINAL, ENDED, true},
+		{"kill -HUP", SIGHUP, PROCESS, ENDED, true},
+		{"^\\", SIGQUIT, TERMINAL, ENDED, true},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const leaving how = leavingby(c.sig, c.byterminal);
+		EXPECT_EQ(how, c.how);
+		EXPECT_EQ(newlinefor(how), c.newline);
+	}
+	EXPECT_TRUE(newlinefor(STOPPED)) << "dash and mksh glue their job line to the report";
 }
 
 TEST(Rules, EndingSignalsActAtOnceButWhileAFrameGoesOut)

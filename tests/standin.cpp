@@ -55,6 +55,8 @@
  *                                       one with little room left does
  *   STANDIN_WRITE=again:N               the Nth write to a terminal finds it
  *                                       full (EAGAIN); the next ones do not
+ *   STANDIN_WRITE=full:N                the Nth and later writes to a
+ *                                       terminal find it full (EAGAIN)
  *                                       Settings of STANDIN_WRITE go
  *                                       together, separated by ','
  *
@@ -94,6 +96,7 @@ static struct {
 	double initdelay, pausedelay, memdelay;
 	unsigned memfrom, swapfrom, writefrom;  /* 0: never fails */
 	unsigned writeagain;                    /* 0: none */
+	unsigned writefull;                     /* 0: none */
 	/* The stand-in's clock, in nanoseconds, and the signals it sends at
 	 * its times, in order. */
 	bool clock, timed;
@@ -237,6 +240,7 @@ static void configure()
 	cfg.failnewline = hasword(write, "failnewline");
 	cfg.writefrom = failsfrom(write, "fail");
 	cfg.writeagain = failsfrom(write, "again");
+	cfg.writefull = failsfrom(write, "full");
 	const char *delays = getenv("STANDIN_DELAY");
 	cfg.initdelay = setting(delays, "init");
 	cfg.pausedelay = setting(delays, "pause");
@@ -476,7 +480,7 @@ ssize_t write(int fd, const void *buf, size_t n)
 		real = reinterpret_cast<writefn>(dlsym(RTLD_NEXT, "write"));
 	configure();
 	if (!(cfg.slowwrite || cfg.shortwrite || cfg.failnewline || cfg.writefrom != 0 ||
-	      cfg.writeagain != 0 || cfg.gate != nullptr) ||
+	      cfg.writeagain != 0 || cfg.writefull != 0 || cfg.gate != nullptr) ||
 	    !isatty(fd))
 		return real(fd, buf, n);
 	static unsigned writes;
@@ -488,7 +492,7 @@ ssize_t write(int fd, const void *buf, size_t n)
 	if (fails(cfg.writefrom, call) || (cfg.failnewline && n == 1 && bytes[0] == '\n')) {
 		done = -1;
 		err = EIO;
-	} else if (call == cfg.writeagain) {
+	} else if (call == cfg.writeagain || fails(cfg.writefull, call)) {
 		done = -1;
 		err = EAGAIN;
 	} else if (!(cfg.slowwrite || cfg.shortwrite) || n < 2) {
