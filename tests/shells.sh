@@ -112,6 +112,7 @@ after() {
 #   report:N    waits for report N
 #   job:REGEX   waits for a line of the shell below the last typed command
 #   width:W     resizes the pane
+#   kill:SIG    sends SIG to the case's run, from outside the terminal
 #   line        presses Enter (a fresh prompt below a report)
 #   ended       waits until no run of the case's is left running
 run() {
@@ -135,6 +136,11 @@ run() {
 		report:*) waitfor "report ${step#report:}" drawn "${step#report:}" || return 1 ;;
 		job:*) waitfor "'${step#job:}' below '$typed'" after "${step#job:}" || return 1 ;;
 		width:*) tmux -L "$socket" resize-window -x "${step#width:}" ;;
+		kill:*)
+			for pid in $(runs | grep -vxF "$earlier"); do
+				kill -s "${step#kill:}" "$pid" || return 1
+			done
+			;;
 		ended) waitfor "the run to end" notrunning || return 1 ;;
 		esac
 	done <<EOF
@@ -255,6 +261,50 @@ left() {
 	}
 }
 
+# leaves N TYPED REGEX...: report N is the last below the typed command,
+# whole, its last row ending with no more than the terminal's echo of ^Z or
+# ^C; and the lines below it match the REGEXes, one each, and end the
+# screen: the shell's lines are whole, none glued to the report.
+leaves() {
+	want=$1 last=$2
+	shift 2
+	printf '%s\n' "$@" >"$tmp/below"
+	shown >"$tmp/shown"
+	awk -v pct="$(percent "$want")%" -v cmd="\$ $last" '
+		FILENAME == ARGV[1] { below[++nbelow] = $0; next }
+		{ line[++n] = $0 }
+		END {
+			for (i = 1; i <= n; i++)
+				if (line[i] == cmd)
+					from = i
+			if (!from) {
+				print "the typed \"" cmd "\" is gone"
+				exit 1
+			}
+			for (i = from + 1; i <= n; i++)
+				if (line[i] ~ /^Physical  : \[/)
+					at = i
+			if (!at || index(line[at], "] " pct " ") == 0 || line[at + 1] !~ /^Swap      : \[/ ||
+			    line[at + 2] !~ /^Total     : \[.*\)(\^[CZ])?$/) {
+				print "report " pct " is not the last, whole, with nothing glued to its last row"
+				exit 1
+			}
+			if (at + 2 + nbelow != n) {
+				print n - at - 2 " lines below the report, not " nbelow
+				exit 1
+			}
+			for (j = 1; j <= nbelow; j++)
+				if (line[at + 2 + j] !~ below[j]) {
+					print "below the report, line " j " does not match " below[j]
+					exit 1
+				}
+		}' "$tmp/below" "$tmp/shown" >"$tmp/why" || {
+		echo "FAIL: $case: $(cat "$tmp/why")"
+		sed 's/^/  | /' "$tmp/shown"
+		return 1
+	}
+}
+
 # scenario NAME SHELL-COMMAND WIDTH STEPS... -- N TYPED...: a case in a new
 # tmux server whose pane runs the shell.
 scenario() {
@@ -317,6 +367,31 @@ for shell in $shells; do
 	# while ^S holds the terminal, fg's echo and the report would race.)
 	scenario "$shell: &, fg, ^S, ^Q" "$line" 80 "type:$cmd &" prompt open:1 report:1 line type:fg \
 		job:mg key:C-s open:2 key:C-q report:2 open:3 report:3 -- 3 "$cmd &" fg
+	# What the shell writes once the run stops or ends, on lines of its
+	# own: bash and zsh start the job line of a stop on a new line, and
+	# the run gives its newline back first for dash and mksh, which do
+	# not (one empty line in bash and zsh rather than a line glued in
+	# dash and mksh); every shell ends the line after a ^C itself, so the
+	# run leaves it; none does before the message of a kill.
+	case $shell in
+	bash | zsh) stopped='^$' ;;
+	*) stopped= ;;
+	esac
+	case $shell in
+	zsh) job='^zsh: suspended  ' terminated='^zsh: terminated  ' hangup='^zsh: hangup  ' ;;
+	*) job='^\[1\] *\+ *Stopped  ' terminated='^Terminated$' hangup='^Hangup$' ;;
+	esac
+	endcheck=leaves
+	scenario "$shell: ^Z" "$line" 80 "type:$cmd" open:1 report:1 key:C-z prompt -- 1 "$cmd" \
+		${stopped:+"$stopped"} "$job" '^\$$'
+	scenario "$shell: ^C" "$line" 80 "type:$cmd" open:1 report:1 key:C-c prompt ended -- 1 "$cmd" '^\$$'
+	scenario "$shell: kill -INT" "$line" 80 "type:$cmd" open:1 report:1 kill:INT prompt ended -- 1 "$cmd" \
+		'^$' '^\$$'
+	scenario "$shell: kill -TERM" "$line" 80 "type:$cmd" open:1 report:1 kill:TERM prompt ended -- 1 "$cmd" \
+		"$terminated" '^\$$'
+	scenario "$shell: kill -HUP" "$line" 80 "type:$cmd" open:1 report:1 kill:HUP prompt ended -- 1 "$cmd" \
+		"$hangup" '^\$$'
+	endcheck=
 done
 
 # Another user's shell on this terminal: the run cannot open the terminal
