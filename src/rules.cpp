@@ -84,9 +84,9 @@ leaving leavingby(int sig, bool byterminal)
 	return sig == SIGINT && byterminal ? INTERRUPTED : ENDED;
 }
 
-bool newlinefor(leaving how)
+bool newlinefor(leaving how, bool shellsjob)
 {
-	return how != INTERRUPTED;
+	return how != INTERRUPTED || !shellsjob;
 }
 
 pauseclock startpause(int64_t start, int64_t us, const signalsseen &built)

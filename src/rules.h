@@ -34,7 +34,7 @@
  * (1) by the same signal, the report on screen given its newline back
  *     first where that cannot hold the run: the run is in the foreground
  *     and the terminal takes bytes within ENDWAITMS (maygiveback,
- *     givesback); but not after a ^C (newlinefor).
+ *     givesback); but not after a ^C to a shell's own job (newlinefor).
  * (2) only where that cannot hold the run, as in (1).
  * (3) never after the pause was due; but a report that will be a copy, as
  *     the terminal is now narrower than a row on screen or has been
@@ -53,8 +53,12 @@
  * The shells' lines after the report, with the newline held back, are what
  * newlinefor is for: after a stop bash and zsh start their job line on a
  * line of their own, dash and mksh write it on the report's last row; after
- * a ^C all four end the line themselves; after a kill (SIGTERM, SIGHUP) all
- * four write their message ("Terminated", "zsh: terminated") on that row.
+ * a ^C that ended their job all four end the line themselves; after a kill
+ * (SIGTERM, SIGHUP) all four write their message ("Terminated", "zsh:
+ * terminated") on that row.  Others write on that row after a ^C too
+ * (make's "Interrupt", a script's trap, a Python traceback), so only a run
+ * that is a job of its session's leader, a shell with job control, leaves
+ * the newline to it.
  *
  * A job in the background never moves the cursor up: the shell may have
  * written below its report since.  Each of its reports starts afresh below
@@ -153,9 +157,9 @@ bool maygiveback(bool foreground, bool takesbytes);
  * screen's. */
 bool givesback(const runstate &st, bool begun, bool whole, bool frameholds);
 /* Whether the newline held back is given back as the run leaves the
- * terminal so: not after a ^C, which every shell follows with a newline of
- * its own; else the shell's next line would be glued to the report. */
-bool newlinefor(leaving how);
+ * terminal so, lest what comes next be glued to the report: shellsjob says
+ * that the run is a job of its own whose parent leads its session. */
+bool newlinefor(leaving how, bool shellsjob);
 /* How an ending signal sig leaves the terminal; byterminal: the terminal
  * sent it (^C), not a process. */
 leaving leavingby(int sig, bool byterminal);

@@ -49,6 +49,7 @@ struct output {
 	bool blocking;     /* writes to fd can block */
 	pid_t group;
 	pid_t parent;      /* at the start */
+	bool shellsjob;    /* a job of its own, of its session's leader */
 	drawstate screen;
 	runstate run;
 	/* The frame being written (or the newline given back), and how much
@@ -166,7 +167,7 @@ static void finishnow(leaving how)
 	if (begun)
 		writesoon();
 	if (givesback(out.run, begun, out.pendingdone == out.pendinglen, out.screen.holds) &&
-	    newlinefor(how)) {
+	    newlinefor(how, out.shellsjob)) {
 		out.pending = "\n";
 		out.pendinglen = 1;
 		out.pendingdone = 0;
@@ -192,6 +193,7 @@ void startoutput(int linecount, bool refreshing)
 		out.blocking = (fcntl(out.fd, F_GETFL) & O_NONBLOCK) == 0;
 		out.group = getpgrp();
 		out.parent = getppid();
+		out.shellsjob = out.group == getpid() && out.parent == getsid(0);
 	}
 	takesignals(out.onterminal, finishnow);
 	out.run = startrun(seensignals());

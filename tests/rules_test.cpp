@@ -203,34 +203,38 @@ TEST(Rules, TheNewlineGivenBackAsTheRunEnds)
 	}
 }
 
-// What the shells write after the report, whose last row holds its newline:
-// bash and zsh start the job line of a stop on a line of their own, dash and
-// mksh do not; all four end the line after a ^C; none does before
-// "Terminated" or "Hangup".  So the newline goes back for all but a ^C.
+// What comes after the report, whose last row holds its newline: bash and
+// zsh start the job line of a stop on a line of their own, dash and mksh do
+// not; all four end the line after a ^C that ended their job, but make, a
+// script's trap or a Python traceback do not; none does before
+// "Terminated" or "Hangup".  So the newline goes back for all but a ^C to a
+// shell's job.
 TEST(Rules, TheNewlineAsTheRunLeavesTheTerminal)
 {
-	const bool TERMINAL = true, PROCESS = false;
+	const bool TERMINAL = true, PROCESS = false, SHELLSJOB = true;
 	const struct {
 		const char *name;
 		int sig;
 		bool byterminal;
 		leaving how;
-		bool newline;
+		bool shellsjob, newline;
 	} cases[] = {
-		{"^C", SIGINT, TERMINAL, INTERRUPTED, false},
-		{"kill -INT", SIGINT, PROCESS, ENDED, true},
-		{"kill -TERM", SIGTERM, PROCESS, ENDED, true},
-		{"a hang-up", SIGHUP, TERMINAL, ENDED, true},
-		{"kill -HUP", SIGHUP, PROCESS, ENDED, true},
-		{"^\\", SIGQUIT, TERMINAL, ENDED, true},
+		{"^C to a shell's job", SIGINT, TERMINAL, INTERRUPTED, SHELLSJOB, false},
+		{"^C under make or a script", SIGINT, TERMINAL, INTERRUPTED, !SHELLSJOB, true},
+		{"kill -INT", SIGINT, PROCESS, ENDED, SHELLSJOB, true},
+		{"kill -TERM", SIGTERM, PROCESS, ENDED, SHELLSJOB, true},
+		{"a hang-up", SIGHUP, TERMINAL, ENDED, SHELLSJOB, true},
+		{"kill -HUP", SIGHUP, PROCESS, ENDED, SHELLSJOB, true},
+		{"^\\", SIGQUIT, TERMINAL, ENDED, SHELLSJOB, true},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		const leaving how = leavingby(c.sig, c.byterminal);
 		EXPECT_EQ(how, c.how);
-		EXPECT_EQ(newlinefor(how), c.newline);
+		EXPECT_EQ(newlinefor(how, c.shellsjob), c.newline);
 	}
-	EXPECT_TRUE(newlinefor(STOPPED)) << "dash and mksh glue their job line to the report";
+	for (const bool shellsjob : {true, false})
+		EXPECT_TRUE(newlinefor(STOPPED, shellsjob)) << "dash and mksh glue their job line to the report";
 }
 
 TEST(Rules, EndingSignalsActAtOnceButWhileAFrameGoesOut)

@@ -371,8 +371,9 @@ for shell in $shells; do
 	# own: bash and zsh start the job line of a stop on a new line, and
 	# the run gives its newline back first for dash and mksh, which do
 	# not (one empty line in bash and zsh rather than a line glued in
-	# dash and mksh); every shell ends the line after a ^C itself, so the
-	# run leaves it; none does before the message of a kill.
+	# dash and mksh); every shell ends the line after a ^C that ended its
+	# job itself, so the run leaves it to the shell, but not to make or a
+	# script's trap; none does before the message of a kill.
 	case $shell in
 	bash | zsh) stopped='^$' ;;
 	*) stopped= ;;
@@ -391,6 +392,16 @@ for shell in $shells; do
 		"$terminated" '^\$$'
 	scenario "$shell: kill -HUP" "$line" 80 "type:$cmd" open:1 report:1 kill:HUP prompt ended -- 1 "$cmd" \
 		"$hangup" '^\$$'
+	trapped="sh -c 'trap \"echo trapped\" INT; $cmd; echo after'"
+	scenario "$shell: ^C in a script that traps it" "$line" 80 "type:$trapped" open:1 report:1 key:C-c \
+		prompt ended -- 1 "$trapped" '^trapped$' '^after$' '^\$$'
+	# (Under dash, make itself says "wait: No child processes" too.)
+	if [ "$shell" != dash ] && command -v make >/dev/null 2>&1; then
+		printf 'run:\n\t%s\n' "$cmd" >"$tmp/Makefile"
+		made="make -s -f $tmp/Makefile"
+		scenario "$shell: ^C under make" "$line" 80 "type:$made" open:1 report:1 key:C-c prompt ended \
+			-- 1 "$made" '^make: \*\*\* .* Interrupt$' '^$' '^\$$'
+	fi
 	endcheck=
 done
 
