@@ -8,8 +8,9 @@
 # by ^C, which leave the run behind on the terminal; and setsid, on a
 # terminal that is not the run's controlling one.  Each case types into the
 # shell what a user types (& and fg; ^Z, bg and fg; ^Z and fg, once or
-# twice; each with ^S held across it; a resize behind ^S), lets each sample
-# through a gate of the stand-in, and
+# twice; each with ^S held across it; a resize behind ^S; ^Z, ^C or a kill
+# from outside, also under a script that traps ^C and under make), lets
+# each sample through a gate of the stand-in, and
 # waits for what the shell and the run write.  The shell's lines (the
 # typed commands, the echoed command lines, the job lines) must stay, and
 # the screen must end with one whole report below them.  A shell that is
