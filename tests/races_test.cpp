@@ -154,6 +154,40 @@ TEST(Races, AKillAsTheTerminalIsFull)
 	}
 }
 
+// A stop (^Z) while the newline is given back in an ending signal's
+// handler, its write held back: the stop waits, and the run ends by the
+// kill with one newline, not a second one written by the stop.
+TEST(Races, AStopWhileAKillGivesTheNewlineBack)
+{
+	const std::string report = fresh({"-t"}, {}, 80, 24);
+	const gates g({"1", "b2"});
+	runoptions o = terminal(80, 24, {g.env()});
+	bool sent = false;
+	o.onoutput = [&](pid_t pid, int, const std::string &) {
+		if (sent)
+			return;
+		sent = true;
+		ASSERT_TRUE(g.waitfor("2.held"));
+		kill(pid, SIGTERM);
+		ASSERT_TRUE(g.waitfor("b2.held"));
+		kill(pid, SIGTSTP);
+		// Until the stop was handled, or waits blocked.
+		const unsigned long long tstp = 1ull << (SIGTSTP - 1);
+		for (int i = 0; i < 500; i++) {
+			const std::string pending = procstatus(pid, "ShdPnd:");
+			const std::string blocked = procstatus(pid, "SigBlk:");
+			if (pending.empty() || (std::stoull(pending, nullptr, 16) & tstp) == 0 ||
+			    (std::stoull(blocked, nullptr, 16) & tstp) != 0)
+				break;
+			usleep(10000);
+		}
+		g.remove("b2");
+	};
+	runresult r = runmemglow({"-t", "-s", "1"}, o);
+	EXPECT_EQ(r.signal, SIGTERM);
+	EXPECT_EQ(r.out, report + "\r\n");
+}
+
 // A resize while a frame is made, after the terminal's size was read: the
 // frame is made again for the new size before it goes out, and starts
 // afresh below, rather than climb by the rows counted at the old width.
