@@ -84,8 +84,9 @@ static void onend(int sig, siginfo_t *info, void *)
 	}
 }
 
-/* While one handler runs, the ending signals wait: the first to come is
- * the one that ends the run. */
+/* While one handler runs, the ending signals and the stop wait: the first
+ * ending signal to come is the one that ends the run, and a stop never
+ * writes its newline into what an ending signal's handler writes. */
 static void handle(int sig, void (*handler)(int), void (*infohandler)(int, siginfo_t *, void *),
 		   int flags)
 {
@@ -101,6 +102,7 @@ static void handle(int sig, void (*handler)(int), void (*infohandler)(int, sigin
 	sigemptyset(&sa.sa_mask);
 	for (int e : endingsignals)
 		sigaddset(&sa.sa_mask, e);
+	sigaddset(&sa.sa_mask, SIGTSTP);
 	sigaction(sig, &sa, nullptr);
 	sigaddset(&blockset, sig);
 }
