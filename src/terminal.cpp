@@ -158,12 +158,15 @@ static void writesoon(void)
  * all of it may be done in a signal handler. */
 static void finishnow(leaving how)
 {
+	const bool begun = out.pendingdone > 0;
+	/* Nothing to finish: no wait (a stop into a pipe comes here too). */
+	if (!begun && !out.run.heldnewline)
+		return;
 	const int err = errno;
 	if (!maygiveback(foreground(), takesbytessoon())) {
 		errno = err;
 		return;
 	}
-	const bool begun = out.pendingdone > 0;
 	if (begun)
 		writesoon();
 	if (givesback(out.run, begun, out.pendingdone == out.pendinglen, out.screen.holds) &&
