@@ -59,11 +59,23 @@ mkdir "$tmp/bin"
 sh "$(dirname "$0")/reachable.sh" "$tmp/bin" "$memglow" "$standin" || exit 1
 # The shells start with a bare environment; memglow keeps the emulator's
 # loader prefix where it runs under qemu-user.
-cat >"$tmp/bin/mg" <<EOF
+# Each case's runs wait at gates of the case's own (newgate), so that a run
+# an earlier case left at its gate never takes, or races, the next case's.
+gates=0
+newgate() {
+	gates=$((gates + 1))
+	gate=$tmp/gate$gates
+	# Only the user the run runs as (and root) may write in it; the
+	# folder above it is the test's.
+	mkdir -m 700 "$gate" || exit 1
+	[ -z "$runas" ] || chown "$runas" "$gate" || exit 1
+	cat >"$tmp/bin/mg.new" <<EOF
 #!/bin/sh
-${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_LIBRARY_PATH=$tmp/bin/lib LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$tmp/gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
+${QEMU_LD_PREFIX:+QEMU_LD_PREFIX=$QEMU_LD_PREFIX }$mark LD_LIBRARY_PATH=$tmp/bin/lib LD_PRELOAD=$tmp/bin/standin.so STANDIN_GATE=$gate STANDIN_MEM='$figures' exec $tmp/bin/memglow "\$@"
 EOF
-chmod 755 "$tmp/bin/mg"
+	chmod 755 "$tmp/bin/mg.new" && mv -f "$tmp/bin/mg.new" "$tmp/bin/mg" || exit 1
+}
+newgate
 
 # shown: the pane, its history first, rows that a line wraps onto joined,
 # without trailing blanks.
@@ -131,8 +143,8 @@ run() {
 		open:*)
 			# The gate's folder may be another user's: mkdir makes
 			# the name afresh or fails, and follows no link.
-			mkdir "$tmp/gate/${step#open:}" || return 1
-			waitfor "sample ${step#open:} to be taken" test -e "$tmp/gate/${step#open:}.taken" || return 1
+			mkdir "$gate/${step#open:}" || return 1
+			waitfor "sample ${step#open:} to be taken" test -e "$gate/${step#open:}.taken" || return 1
 			;;
 		report:*) waitfor "report ${step#report:}" drawn "${step#report:}" || return 1 ;;
 		job:*) waitfor "'${step#job:}' below '$typed'" after "${step#job:}" || return 1 ;;
@@ -327,11 +339,7 @@ scenario() {
 		shift
 	done
 	shift
-	# Only the user the run runs as (and root) may write in the folder of
-	# its gates; the folder above it is the test's.
-	rm -rf "$tmp/gate"
-	mkdir -m 700 "$tmp/gate" || exit 1
-	[ -z "$runas" ] || chown "$runas" "$tmp/gate" || exit 1
+	newgate
 	typed=
 	earlier=$(runs)
 	socket=memglow-shells-$$-$(printf '%s' "$case" | tr -c 'a-z0-9' -)
