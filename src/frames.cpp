@@ -211,9 +211,17 @@ bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height)
 	       (height == 0 || height >= d->height);
 }
 
-bool narrowed(const drawstate *d, unsigned columns)
+/* A terminal multiplexer whose edge is being dragged may already be
+ * narrower still, and re-wrap the rows on screen, before it says so. */
+static bool narrowed(const drawstate *d, unsigned columns)
 {
 	return columns > 0 && columns < d->width;
+}
+
+bool becomescopy(drawstate *d, unsigned columns, unsigned height)
+{
+	noteheight(d, height);
+	return !fitsonscreen(d, columns, height) || narrowed(d, columns);
 }
 
 /* Where a redraw goes: up over the rows of the report on screen but its

@@ -67,10 +67,11 @@ void noteheight(drawstate *d, unsigned height);
  * over it: no row of it is wider, and the terminal has not been shorter
  * since. */
 bool fitsonscreen(const drawstate *d, unsigned columns, unsigned height);
-/* Whether the terminal is narrower than when the report on screen was
- * drawn: a terminal multiplexer whose edge is being dragged may already be
- * narrower still, and re-wrap the rows on screen, before it says so. */
-bool narrowed(const drawstate *d, unsigned columns);
+/* Notes the terminal's size told between two frames, and whether the next
+ * report will be a copy (the report on screen no longer fits), or may be
+ * one, as the terminal is narrower than when the report on screen was
+ * drawn. */
+bool becomescopy(drawstate *d, unsigned columns, unsigned height);
 int drawframe(drawstate *d, char *frame, size_t size, const char *report,
 	      size_t len, unsigned columns, unsigned height, bool afresh, bool last);
 

@@ -338,17 +338,15 @@ static int64_t monotonic(void)
 	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-/* Whether the next report will be a copy, because the terminal is now
- * narrower than a row of the one on screen, or has been shorter; or may be
- * one, because it is narrower than the report on screen was drawn for. */
-static bool becomescopy(void)
+/* Whether the next report will (or may) be a copy, at the terminal's size
+ * now (becomescopy). */
+static bool nextiscopy(void)
 {
 	unsigned columns, rows;
 	if (!out.onterminal)
 		return false;
 	terminalsize(&columns, &rows);
-	noteheight(&out.screen, rows);
-	return !fitsonscreen(&out.screen, columns, rows) || narrowed(&out.screen, columns);
+	return becomescopy(&out.screen, columns, rows);
 }
 
 void pausefor(int64_t us)
@@ -361,7 +359,7 @@ void pausefor(int64_t us)
 	for (bool first = true;; first = false) {
 		const signalsseen s = seensignals();
 		if (moved(p, s))
-			settle(&p, s, at, becomescopy());
+			settle(&p, s, at, nextiscopy());
 		const int64_t wait = nextwait(p, at, first);
 		if (wait < 0)
 			break;

@@ -350,6 +350,39 @@ std::string frame(drawstate *d, const std::string &report, unsigned columns, boo
 
 const std::string EL = "\033[K", ED = "\033[J";
 
+// Whether the next report will (or may) be a copy, at the sizes a pause
+// sees after a report of rows 60 wide drawn at 100 x 30: the size told
+// last, and one told between that the terminal has since left.
+TEST(Frames, WhenTheNextReportBecomesACopy)
+{
+	const std::string report = std::string(60, 'x') + "\n" + std::string(20, 'y') + "\n";
+	const struct {
+		const char *name;
+		unsigned betweenwidth, betweenheight;  // 0: none told between
+		unsigned width, height;
+		bool copy;
+	} cases[] = {
+		{"the same size", 0, 0, 100, 30, false},
+		{"wider", 0, 0, 120, 30, false},
+		{"taller", 0, 0, 100, 40, false},
+		{"size unknown", 0, 0, 0, 0, false},
+		{"narrower, the rows still fit", 0, 0, 90, 30, true},
+		{"narrower than a row", 0, 0, 50, 30, true},
+		{"shorter", 0, 0, 100, 20, true},
+		{"shorter and back", 100, 20, 100, 30, true},
+		{"narrower and back", 50, 30, 100, 30, false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		drawstate d;
+		startframes(&d, true, 2);
+		frame(&d, report, 100, false, false, 30);
+		if (c.betweenwidth != 0)
+			becomescopy(&d, c.betweenwidth, c.betweenheight);
+		EXPECT_EQ(becomescopy(&d, c.width, c.height), c.copy);
+	}
+}
+
 // What goes out before and with each report.
 TEST(Redraw, Frames)
 {
