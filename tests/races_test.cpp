@@ -82,6 +82,13 @@ bool actedon(pid_t pid)
 	       procstatus(pid, "State:")[0] == 'Z';
 }
 
+// Waits, ten seconds at most, until the signals sent were acted on.
+void waitactedon(pid_t pid)
+{
+	for (int i = 0; i < 1000 && !actedon(pid); i++)
+		usleep(10000);
+}
+
 std::string wchan(pid_t pid)
 {
 	std::ifstream in("/proc/" + std::to_string(pid) + "/wchan");
@@ -317,8 +324,7 @@ TEST(Races, AFrameThatWaitsOnStandardOutputFollowsAResize)
 		g.put("3");
 		waited = waitsforterminal(pid);
 		resize(pty, 40, 24);
-		for (int i = 0; i < 1000 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 		type(pty, "\021");
 	};
 	runresult r = runmemglow({"-t", "-s", "0.5"}, o);
@@ -376,8 +382,7 @@ TEST(Races, AResizeAfterAReportWentOutInPart)
 		sent = true;
 		ASSERT_TRUE(g.waitfor("w1.held"));
 		resize(pty, 80, 30);
-		for (int i = 0; i < 1000 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 		g.remove("w1");
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
@@ -454,8 +459,7 @@ void signalthennext(pid_t pid, std::vector<int> sigs, const gates &g, int *step)
 {
 	for (int sig : sigs) {
 		kill(pid, sig);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 	}
 	g.put(std::to_string(*step + 2));
 	if (*step == 1)
@@ -565,8 +569,7 @@ TEST(Races, AKillJustBeforeAWaitForAStoppedTerminal)
 		g.put("2");
 		ASSERT_TRUE(g.waitfor("m2.held"));
 		kill(pid, SIGINT);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 		g.remove("m2");
 		ended = ends(pid);
 		ASSERT_EQ(write(pty, "\021", 1), 1);
@@ -591,8 +594,7 @@ TEST(Races, AKillAfterAWaitForTheTerminal)
 		sent = true;
 		ASSERT_TRUE(g.waitfor("b3.held"));
 		kill(pid, SIGINT);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 		g.remove("b3");
 	};
 	runresult r = runmemglow({"-t", "-s", "1"}, o);
@@ -615,8 +617,7 @@ TEST(Races, TheFirstOfTwoKillsWhileAFrameIsMadeEndsTheRun)
 		sent = true;
 		ASSERT_TRUE(g.waitfor("s2.held"));
 		kill(pid, SIGTERM);
-		for (int i = 0; i < 300 && !actedon(pid); i++)
-			usleep(10000);
+		waitactedon(pid);
 		kill(pid, SIGINT);
 		g.remove("s2");
 	};
